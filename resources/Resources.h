@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// A compiled-in resource: the bytes of a .bmp file, or none.
+struct ResourceData {
+    const uint8_t* data = nullptr;
+    std::size_t size = 0;
+};
+
+// Resource ids of the built-in pictures.
+namespace ResourceId {
+// Frame k of built-in figure f is 10 * f + k + 1.
+constexpr int kAboutPicture = 178;
+}
+
+// Finds a built-in resource by id through the current lookup.
+ResourceData findResource(int id);
+
+// The lookup over the pictures compiled into the program.
+ResourceData builtInResource(int id);
+
+// Replaces the lookup (tests supply their own pictures); nullptr restores the
+// built-in one.
+using ResourceLookup = ResourceData (*)(int id);
+void setResourceLookup(ResourceLookup lookup);

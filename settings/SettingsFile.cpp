@@ -1,0 +1,321 @@
+#include "settings/SettingsFile.h"
+
+#include "settings/AppSettings.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// A picture line is read in pieces of at most this many characters.
+constexpr int kLinePiece = 1022;
+// Longer tokens are consumed but not kept: no path or name is that long, and it
+// keeps memory bounded whatever the file holds.
+constexpr std::size_t kMaxToken = 64 * 1024;
+
+bool isSpace(int c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Formatted input over a stdio stream with the semantics of fscanf's %d, %s,
+// literals and white-space directives, but without fixed-size buffers.
+class Scanner {
+public:
+    explicit Scanner(FILE* f) : f_(f) {}
+
+    void skipSpace()
+    {
+        int c;
+        while ((c = getc(f_)) != EOF && isSpace(c)) { }
+        if (c != EOF)
+            ungetc(c, f_);
+    }
+
+    bool literal(char want)
+    {
+        int c = getc(f_);
+        if (c == want)
+            return true;
+        if (c != EOF)
+            ungetc(c, f_);
+        return false;
+    }
+
+    bool integer(int& out)
+    {
+        skipSpace();
+        int c = getc(f_);
+        bool negative = false;
+        if (c == '+' || c == '-') {
+            negative = c == '-';
+            c = getc(f_);
+        }
+        if (c == EOF || c < '0' || c > '9') {
+            if (c != EOF)
+                ungetc(c, f_);
+            return false;
+        }
+        long long value = 0;
+        for (; c != EOF && c >= '0' && c <= '9'; c = getc(f_)) {
+            if (value <= LLONG_MAX / 10 - 10)
+                value = value * 10 + (c - '0');
+        }
+        if (c != EOF)
+            ungetc(c, f_);
+        if (negative)
+            value = -value;
+        // Out-of-range numbers saturate rather than wrap to something unrelated.
+        if (value > INT_MAX)
+            value = INT_MAX;
+        if (value < INT_MIN)
+            value = INT_MIN;
+        out = static_cast<int>(value);
+        return true;
+    }
+
+    bool token(std::string& out)
+    {
+        skipSpace();
+        int c = getc(f_);
+        if (c == EOF)
+            return false;
+        out.clear();
+        for (; c != EOF && !isSpace(c); c = getc(f_)) {
+            if (out.size() < kMaxToken)
+                out.push_back(static_cast<char>(c));
+        }
+        if (c != EOF)
+            ungetc(c, f_);
+        return true;
+    }
+
+    // fgets with a 1023-byte buffer: up to and including a line feed, at most
+    // kLinePiece characters. Returns false when the read reached the end of file.
+    bool linePiece(std::string& out)
+    {
+        out.clear();
+        while (static_cast<int>(out.size()) < kLinePiece) {
+            int c = getc(f_);
+            if (c == EOF)
+                return false;
+            out.push_back(static_cast<char>(c));
+            if (c == '\n')
+                break;
+        }
+        return true;
+    }
+
+private:
+    FILE* f_;
+};
+
+// A C string ends at its first zero byte; so does a value read from the file.
+std::string cString(const std::string& s)
+{
+    return s.substr(0, s.find('\0'));
+}
+
+// Splits a picture line into its first two white-space-delimited tokens.
+bool twoTokens(const std::string& line, std::string& first, std::string& second)
+{
+    std::size_t i = 0;
+    auto next = [&](std::string& out) {
+        while (i < line.size() && isSpace(static_cast<unsigned char>(line[i])))
+            ++i;
+        if (i == line.size())
+            return false;
+        std::size_t start = i;
+        while (i < line.size() && !isSpace(static_cast<unsigned char>(line[i])))
+            ++i;
+        out = line.substr(start, i - start);
+        return true;
+    };
+    return next(first) && next(second);
+}
+
+// Opens only regular files, and never blocks on a FIFO or device on the way.
+FILE* openRegularForReading(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    FILE* f = fdopen(fd, "r");
+    if (!f)
+        ::close(fd);
+    return f;
+}
+
+struct EscapeCode {
+    char ch;
+    const char* code;
+};
+constexpr EscapeCode kEscapes[] = {
+    { '%', "%25" }, { ' ', "%20" }, { '\t', "%09" }, { '\n', "%0A" },
+    { '\r', "%0D" }, { '\v', "%0B" }, { '\f', "%0C" },
+};
+constexpr const char* kEmptyToken = "%00";
+
+} // namespace
+
+std::string settingsFilePath(const std::string& executablePath)
+{
+    std::size_t slash = executablePath.rfind('/');
+    std::string dir = slash == std::string::npos ? executablePath : executablePath.substr(0, slash);
+    return dir + "/Tassio.ini";
+}
+
+std::string encodeSettingsToken(const std::string& value)
+{
+    if (value.empty())
+        return kEmptyToken;
+    std::string out;
+    out.reserve(value.size());
+    for (char c : value) {
+        const char* code = nullptr;
+        for (const auto& e : kEscapes) {
+            if (e.ch == c)
+                code = e.code;
+        }
+        if (code)
+            out += code;
+        else
+            out.push_back(c);
+    }
+    return out;
+}
+
+std::string decodeSettingsToken(const std::string& token)
+{
+    if (token == kEmptyToken)
+        return {};
+    std::string out;
+    out.reserve(token.size());
+    for (std::size_t i = 0; i < token.size(); ++i) {
+        if (token[i] == '%') {
+            bool matched = false;
+            for (const auto& e : kEscapes) {
+                if (token.compare(i, 3, e.code) == 0) {
+                    out.push_back(e.ch);
+                    i += 2;
+                    matched = true;
+                    break;
+                }
+            }
+            if (matched)
+                continue;
+        }
+        out.push_back(token[i]);
+    }
+    return out;
+}
+
+void readSettingsFile(const std::string& path, AppSettings& s)
+{
+    FILE* f = openRegularForReading(path);
+    if (!f)
+        return;
+    Scanner in(f);
+
+    // Line 1: "%d,%d,%d,%d,%d,%d,%d,%d,%d,%s %s\n". Each field is stored as soon
+    // as it is scanned; a mismatch leaves the rest at their current values and
+    // reading goes on from the character that did not match.
+    int value = 0;
+    int* const numbers[] = { &s.anchorX, &s.anchorY, &s.tickInterval, &s.pendulumLength,
+                             nullptr, &s.alwaysOnTop, &s.figureIndex, &s.uniformSwing,
+                             &s.changePictureOnDrop };
+    bool ok = true;
+    for (int i = 0; i < 9 && ok; ++i) {
+        ok = in.integer(value);
+        if (!ok)
+            break;
+        if (numbers[i])
+            *numbers[i] = value;
+        else
+            s.swingAngle = static_cast<uint8_t>(static_cast<unsigned>(value) & 0xFFu);
+        ok = in.literal(',');
+    }
+    std::string token;
+    if (ok && in.token(token)) {
+        s.soundFile = decodeSettingsToken(cString(token));
+        in.skipSpace();
+        if (in.token(token)) {
+            s.textProgram = decodeSettingsToken(cString(token));
+            in.skipSpace();
+        }
+    }
+
+    // One user picture per following line: "%s %s".
+    std::string line, path0, name;
+    while (!feof(f)) {
+        if (!in.linePiece(line))
+            break;
+        line = cString(line);
+        if (!line.empty() && line.back() == '\n')
+            line.pop_back();
+        if (twoTokens(line, path0, name)) {
+            s.picturePaths.append(decodeSettingsToken(path0));
+            s.pictureNames.append(decodeSettingsToken(name));
+        }
+    }
+    fclose(f);
+}
+
+bool writeSettingsFile(const std::string& path, const AppSettings& s)
+{
+    std::string text;
+    char numbers[160];
+    std::snprintf(numbers, sizeof numbers, "%d,%d,%d,%d,%d,%d,%d,%d,%d,", s.anchorX, s.anchorY,
+                  s.tickInterval, s.pendulumLength, static_cast<unsigned>(s.swingAngle),
+                  s.alwaysOnTop, s.figureIndex, s.uniformSwing, s.changePictureOnDrop);
+    text += numbers;
+    text += encodeSettingsToken(s.soundFile) + ' ' + encodeSettingsToken(s.textProgram) + '\n';
+    auto name = s.pictureNames.begin();
+    for (const std::string& picture : s.picturePaths) {
+        text += encodeSettingsToken(picture) + ' ';
+        text += name != s.pictureNames.end() ? encodeSettingsToken(*name++) : encodeSettingsToken({});
+        text += '\n';
+    }
+
+    // Write beside the target, then rename over it, so the old file survives
+    // anything that goes wrong before the rename.
+    std::string tmp = path + ".XXXXXX";
+    int fd = mkstemp(tmp.data());
+    if (fd < 0)
+        return false;
+    mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    bool ok = true;
+    const char* p = text.data();
+    std::size_t left = text.size();
+    while (ok && left > 0) {
+        ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok) {
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && std::rename(tmp.c_str(), path.c_str()) == 0;
+    if (!ok)
+        ::unlink(tmp.c_str());
+    return ok;
+}
