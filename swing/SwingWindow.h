@@ -1,0 +1,78 @@
+#pragma once
+
+#include "swing/FigureCompositor.h"
+#include "swing/PendulumMotion.h"
+
+#include <QBasicTimer>
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+struct AppSettings;
+class QImage;
+class ScreenGrabber;
+
+// The small borderless window that shows the figure and moves it along the
+// pendulum path. It paints, around the figure, the screen content behind it,
+// so that only the figure seems to hang on the desktop.
+class SwingWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit SwingWindow(AppSettings& settings);
+    ~SwingWindow() override;
+
+    // Creates the on-screen window at its first position, loads the figure,
+    // fixes the pivot on the first run, starts the sound and the swing timer.
+    void createWindow();
+    // Stops the timer and takes the window off the screen.
+    void destroyWindow();
+    bool isCreated() const { return created_; }
+
+    // Timer 1: stop and start again with the current tickInterval.
+    void killSwingTimer();
+    void restartSwingTimer();
+    bool swingTimerActive() const { return timer_.isActive(); }
+    // Keeps the window above ordinary windows, or lets them cover it.
+    void setTopMost(bool on);
+
+    // Replace the frames; the next paint shows them.
+    void loadBuiltInFigure(int baseId);
+    int loadPictureFigure(const std::string& path);
+
+    // One timer tick: motion, screen grab at the new place, move, paint.
+    void swingTick();
+
+    PendulumMotion motion;
+    FigureCompositor compositor;
+
+protected:
+    void timerEvent(QTimerEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+public:
+    // What a dropped file does, by the substrings of its name.
+    void handleDroppedFile(const std::string& name);
+
+private:
+    void grabScreen(int left, int top);
+    void moveWindow(const WindowRect& r);
+
+    AppSettings& settings_;
+    QBasicTimer timer_;
+    std::unique_ptr<ScreenGrabber> grabber_;
+    std::unique_ptr<QImage> frontImage_;
+    Bitmap firstBackground_;
+    WindowRect rect_ { 0, 0, 96, 96 };
+    bool created_ = false;
+    // Drag state: the press point in window coordinates.
+    int dragInProgress = 0;
+    int grabX = 0;
+    int grabY = 0;
+};
