@@ -1,0 +1,54 @@
+// The core's costs: one swing tick with its paint, and turning a user picture
+// into seven frames at several sizes.
+
+#include "TestBmp.h"
+
+#include "settings/AppSettings.h"
+#include "swing/FigureCompositor.h"
+#include "swing/PendulumMotion.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+
+static void BM_TickAndPaint(benchmark::State& state)
+{
+    AppSettings settings;
+    settings.anchorX = 500;
+    settings.anchorY = 300;
+    PendulumMotion motion;
+    FigureCompositor compositor(motion.sinTable, motion.cosTable);
+    compositor.loadBuiltInFigure(0);
+    Bitmap first = Bitmap::colour(96, 96);
+    compositor.paint(3, 0, 0, &first);
+    WindowRect rect { 500, 428, 595, 523 };
+    for (auto _ : state) {
+        rect = motion.tick(settings, rect);
+        const Bitmap& out = compositor.paint(PendulumMotion::frameIndex(settings.swingAngle), motion.prevWindowDX,
+                                             motion.prevWindowDY, nullptr);
+        benchmark::DoNotOptimize(out.colourRow(0));
+    }
+}
+BENCHMARK(BM_TickAndPaint);
+
+static void BM_LoadPictureFigure(benchmark::State& state)
+{
+    const int side = static_cast<int>(state.range(0));
+    char path[] = "/tmp/tassio-bench-XXXXXX";
+    int fd = mkstemp(path);
+    close(fd);
+    testbmp::save(path, testbmp::rgb24(side, side, [](int x, int y) {
+        return uint32_t(x & 0xFF) << 16 | uint32_t(y & 0xFF) << 8 | uint32_t((x ^ y) & 0xFF);
+    }));
+    PendulumMotion motion;
+    FigureCompositor compositor(motion.sinTable, motion.cosTable);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(compositor.loadPictureFigure(path));
+    std::remove(path);
+    state.counters["megapixels"] = double(side) * side / 1e6;
+}
+BENCHMARK(BM_LoadPictureFigure)->Arg(1000)->Arg(2000)->Arg(4000)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

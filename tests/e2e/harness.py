@@ -1,0 +1,168 @@
+"""End-to-end harness: a private Xvfb with openbox, a root pattern, the real
+program in a temporary folder, and pixel-exact screenshots."""
+
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+from PIL import Image
+from Xlib import X, display as xdisplay
+
+WIDTH, HEIGHT = 1024, 768
+SOURCE_DIR = os.path.dirname(os.path.abspath(__file__))
+RESOURCES = os.path.normpath(os.path.join(SOURCE_DIR, "..", "..", "resources"))
+
+
+def pattern_pixel(x, y):
+    """The root's known pattern: coloured bands and a checkerboard, so that a
+    misplaced pixel almost always differs."""
+    r = (x * 7 + y * 3) & 0xFF
+    g = 0x40 if ((x >> 3) + (y >> 3)) & 1 else 0xC0
+    b = (y * 5) & 0xFF
+    return (r, g, b)
+
+
+def pattern_image(width=WIDTH, height=HEIGHT):
+    img = Image.new("RGB", (width, height))
+    img.putdata([pattern_pixel(x, y) for y in range(height) for x in range(width)])
+    return img
+
+
+class Session:
+    """Xvfb + openbox. Use as a context manager."""
+
+    def __init__(self, wm=True, width=WIDTH, height=HEIGHT):
+        self.wm = wm
+        self.width, self.height = width, height
+        self.procs = []
+        self.tmp = tempfile.mkdtemp(prefix="tassio-e2e-")
+
+    def __enter__(self):
+        rfd, wfd = os.pipe()
+        xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(wfd), "-screen", "0", f"{self.width}x{self.height}x24",
+             "-noreset", "-nolisten", "tcp"],
+            pass_fds=(wfd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(wfd)
+        number = b""
+        with os.fdopen(rfd, "rb") as r:
+            while not number.endswith(b"\n"):
+                ch = r.read(1)
+                if not ch:
+                    raise RuntimeError("Xvfb did not start")
+                number += ch
+        self.procs.append(xvfb)
+        self.display_name = ":" + number.decode().strip()
+        self.env = dict(os.environ, DISPLAY=self.display_name, HOME=self.tmp,
+                        XDG_RUNTIME_DIR=self.tmp, XDG_CONFIG_HOME=os.path.join(self.tmp, "config"))
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.env.pop("QT_QPA_PLATFORM", None)
+        self.env["PULSE_SERVER"] = "unix:" + os.path.join(self.tmp, "no-pulse")
+        self.d = xdisplay.Display(self.display_name)
+        self.root = self.d.screen().root
+        self.set_root_pattern()
+        if self.wm:
+            ob = subprocess.Popen(["openbox", "--sm-disable"], env=self.env,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.procs.append(ob)
+            self.wait_for(lambda: self._wm_running(), 10, "openbox did not start")
+        return self
+
+    def __exit__(self, *exc):
+        for p in reversed(self.procs):
+            if p.poll() is None:
+                p.kill()
+            p.wait()
+        try:
+            self.d.close()
+        except Exception:
+            pass
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def _wm_running(self):
+        atom = self.d.intern_atom("_NET_SUPPORTING_WM_CHECK")
+        return self.root.get_full_property(atom, X.AnyPropertyType) is not None
+
+    def set_root_pattern(self, image=None):
+        image = image or pattern_image(self.width, self.height)
+        self.pattern = image
+        screen = self.d.screen()
+        pix = self.root.create_pixmap(self.width, self.height, screen.root_depth)
+        gc = pix.create_gc()
+        raw = image.tobytes("raw", "BGRX")
+        rows = max(1, 200000 // (self.width * 4))
+        for y in range(0, self.height, rows):
+            h = min(rows, self.height - y)
+            pix.put_image(gc, 0, y, self.width, h, X.ZPixmap, 24, 0,
+                          raw[y * self.width * 4:(y + h) * self.width * 4])
+        self.root.change_attributes(background_pixmap=pix)
+        self.root.clear_area(0, 0, self.width, self.height)
+        self.d.sync()
+
+    def screenshot(self, x=0, y=0, w=None, h=None):
+        w = w or self.width
+        h = h or self.height
+        raw = self.root.get_image(x, y, w, h, X.ZPixmap, 0xFFFFFFFF)
+        return Image.frombytes("RGB", (w, h), raw.data, "raw", "BGRX")
+
+    @staticmethod
+    def wait_for(pred, timeout, message):
+        end = time.time() + timeout
+        while time.time() < end:
+            v = pred()
+            if v:
+                return v
+            time.sleep(0.01)
+        raise AssertionError(message)
+
+    # The program ---------------------------------------------------------
+
+    def install_program(self, binary, folder=None):
+        """Copies the program into an empty folder of its own, where it keeps
+        its settings file."""
+        folder = folder or tempfile.mkdtemp(prefix="app-", dir=self.tmp)
+        target = os.path.join(folder, "tassio")
+        shutil.copy2(binary, target)
+        return target
+
+    def start(self, program, extra_env=None):
+        env = dict(self.env)
+        env.update(extra_env or {})
+        p = subprocess.Popen([program], env=env, cwd=os.path.dirname(program),
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.procs.append(p)
+        return p
+
+    def xdotool(self, *args, check=True):
+        r = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True)
+        if check and r.returncode != 0:
+            raise AssertionError(f"xdotool {' '.join(args)} failed: {r.stderr}")
+        return r.stdout.strip()
+
+    def find_window(self, name, timeout=10, only_visible=True):
+        def search():
+            args = ["search"] + (["--onlyvisible"] if only_visible else []) + ["--name", f"^{name}$"]
+            out = self.xdotool(*args, check=False)
+            return [int(w) for w in out.split()] if out else None
+        return self.wait_for(search, timeout, f"no window named {name}")[0]
+
+    def window_geometry(self, wid):
+        """Position on the root and size of a window, from the X server."""
+        w = self.d.create_resource_object("window", wid)
+        g = w.get_geometry()
+        t = w.translate_coords(self.root, 0, 0)
+        return (-t.x, -t.y, g.width, g.height)
+
+
+def load_frames(base_id):
+    """The seven frames of a built-in figure, as RGB images."""
+    return [Image.open(os.path.join(RESOURCES, "figures", f"{base_id + k + 1:02d}.bmp")).convert("RGB")
+            for k in range(7)]
+
+
+def check(condition, message):
+    if not condition:
+        raise AssertionError(message)

@@ -1,0 +1,162 @@
+"""The figure on the desktop: where it appears, that it leaves no trails, and
+that closing the panel saves the settings that the next start resumes."""
+
+import os
+import signal
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import Session, check, load_frames, pattern_pixel  # noqa: E402
+
+BINARY = sys.argv[1]
+SIN = None
+
+
+def tables():
+    import math
+    p = 3.1415926535
+    sin = [int(math.sin(i * p * 2 / 256) * 256) for i in range(256)]
+    cos = [int(math.cos(i * p * 2 / 256) * 256) for i in range(256)]
+    return sin, cos
+
+
+def first_tick(angle, anchor_x, anchor_y, length=128, step=2, amplitude=32):
+    """Where the first tick moves the window from a resumed angle."""
+    sin, cos = tables()
+    near = min(abs(angle - 64) // 2, amplitude // 2)
+    boost = amplitude // 2 - near
+    delta = step - boost if step < 0 else step + boost
+    angle = (angle + delta) % 256
+    return anchor_x + ((cos[angle] * length) >> 8), anchor_y + ((sin[angle] * length) >> 8)
+
+
+def positions(s, wid, seconds):
+    """Distinct window positions seen while polling, in order."""
+    seen = []
+    end = time.time() + seconds
+    while time.time() < end:
+        x, y, _, _ = s.window_geometry(wid)
+        if not seen or seen[-1] != (x, y):
+            seen.append((x, y))
+        time.sleep(0.003)
+    return seen
+
+
+def close_panel(s, proc):
+    panel = s.find_window("设定", only_visible=False)
+    s.xdotool("windowactivate", "--sync", str(panel), check=False)
+    s.xdotool("key", "--window", str(panel), "Escape")
+    proc.wait(timeout=10)
+
+
+def read_settings(program):
+    with open(os.path.join(os.path.dirname(program), "Tassio.ini"), encoding="utf-8") as f:
+        return f.read()
+
+
+def test_first_run_position_and_saved_settings():
+    with Session() as s:
+        program = s.install_program(BINARY)
+        proc = s.start(program)
+        wid = s.find_window("Tassio")
+        seen = positions(s, wid, 0.5)
+        check(seen[0] == (832, 672), f"first position {seen[0]}, expected (832, 672)")
+        x, y, w, h = s.window_geometry(wid)
+        check(len(seen) > 1, "the figure does not move")
+        close_panel(s, proc)
+        line = read_settings(program).splitlines()[0].split(",")
+        check(line[:4] == ["832", "544", "100", "128"], f"first line {line}")
+        check(line[5:] == ["1", "0", "1", "0", "NULL NULL"], f"first line {line}")
+        angle = int(line[4])
+        check(0 <= angle <= 255, f"angle {angle}")
+
+        # The second start resumes the pivot and the angle.
+        proc = s.start(program)
+        wid = s.find_window("Tassio")
+        seen = positions(s, wid, 0.4)
+        check(seen[0] == (832, 672), f"resumed at {seen[0]}")
+        check(len(seen) > 1 and seen[1] == first_tick(angle, 832, 544),
+              f"first move from angle {angle} went to {seen[1:2]}, expected {first_tick(angle, 832, 544)}")
+        close_panel(s, proc)
+        check(read_settings(program).startswith("832,544,100,128,"), "pivot not kept")
+
+
+def composite_matches(shot, origin, frames, pattern_at):
+    """True when the window area shows one frame over the clean pattern."""
+    ox, oy = origin
+    for frame in frames:
+        fp = frame.load()
+        ok = True
+        for y in range(95):
+            for x in range(95):
+                want = fp[x, y]
+                if want == (255, 255, 255):
+                    want = pattern_at(ox + x, oy + y)
+                if shot[x, y] != want:
+                    ok = False
+                    break
+            if not ok:
+                break
+        if ok:
+            return True
+    return False
+
+
+def test_no_trails():
+    with Session() as s:
+        program = s.install_program(BINARY)
+        with open(os.path.join(os.path.dirname(program), "Tassio.ini"), "w") as f:
+            f.write("-1,-1,20,128,64,1,0,1,0,NULL NULL\n")
+        proc = s.start(program)
+        wid = s.find_window("Tassio")
+        time.sleep(300 * 0.020 + 0.5)
+        os.kill(proc.pid, signal.SIGSTOP)
+        try:
+            time.sleep(0.3)
+            s.d.sync()
+            x, y, w, h = s.window_geometry(wid)
+            shot = s.screenshot()
+            px = shot.load()
+            stray = 0
+            for yy in range(s.height):
+                for xx in range(s.width):
+                    if x <= xx < x + w and y <= yy < y + h:
+                        continue
+                    if px[xx, yy] != pattern_pixel(xx, yy):
+                        stray += 1
+            check(stray == 0, f"{stray} stray pixels outside the figure window at {(x, y, w, h)}")
+            window = shot.crop((x, y, x + 95, y + 95)).load()
+            check(composite_matches(window, (x, y), load_frames(0), pattern_pixel),
+                  "the window does not show a girl frame over the clean desktop")
+        finally:
+            os.kill(proc.pid, signal.SIGCONT)
+        close_panel(s, proc)
+
+
+def test_no_display_is_a_clear_error():
+    env = dict(os.environ)
+    env.pop("DISPLAY", None)
+    env.pop("WAYLAND_DISPLAY", None)
+    env.pop("QT_QPA_PLATFORM", None)
+    import subprocess
+    r = subprocess.run([BINARY], env=env, capture_output=True, text=True, timeout=10)
+    check(r.returncode not in (0,) and r.returncode > 0, f"exit status {r.returncode}")
+    lines = [l for l in r.stderr.splitlines() if l.strip()]
+    check(len(lines) == 1 and "display" in lines[0].lower(), f"stderr: {r.stderr!r}")
+
+
+TESTS = [test_first_run_position_and_saved_settings, test_no_trails, test_no_display_is_a_clear_error]
+
+if __name__ == "__main__":
+    passed = failed = 0
+    for t in TESTS:
+        try:
+            t()
+            print(f"PASS {t.__name__}")
+            passed += 1
+        except Exception as e:  # report every test, then fail
+            print(f"FAIL {t.__name__}: {e}")
+            failed += 1
+    print(f"{passed} passed, {failed} failed")
+    sys.exit(1 if failed else 0)
