@@ -1,0 +1,262 @@
+#!/usr/bin/python3
+"""Checks the built-in artwork in a resource folder.
+
+Usage: check_art.py RESOURCE_DIR
+
+Frames (figures/NN.bmp, 28 of them) must be plain 8-bit Windows bitmaps of
+96x96 that the program's own loader reads, and must composite cleanly: pure
+white is the transparent colour, so the figure may not contain pure white
+(it would show the desktop through), may not have a pale fringe around it
+(it would glow on a dark desktop), and must not be clipped by the frame.
+Also checks about.bmp and the icons. Exits 1 and names every fault found.
+"""
+
+import os
+import struct
+import sys
+import xml.etree.ElementTree as ET
+from collections import deque
+
+FRAME = 96
+FIGURES = ("girl", "boy", "cat", "amulet")
+FRAME_COUNT = 7
+ABOUT_SIZE = (200, 122)
+ICON_SIZES = (16, 32, 48, 256)
+WHITE = (255, 255, 255)
+NEAR_WHITE_MIN = 0xF0
+PINHOLE_MAX = 4          # enclosed white areas up to this size are reported as pinholes
+MIN_FIGURE_PIXELS = 600  # a frame with less than this is as good as empty
+AREA_TOLERANCE = 0.08    # rotating one drawing changes its area by little more than rounding
+
+
+class ArtError(Exception):
+    pass
+
+
+def frame_ids():
+    """(figure index, frame index, resource id) for every built-in frame."""
+    return [(f, k, 10 * f + k + 1) for f in range(len(FIGURES)) for k in range(FRAME_COUNT)]
+
+
+def read_bmp8(path, want_w, want_h):
+    """Reads an uncompressed bottom-up 8-bit BMP with a 40-byte header.
+    Returns rows of RGB tuples, top row first."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+    except OSError as e:
+        raise ArtError("cannot read: %s" % e.strerror)
+    if len(data) < 54:
+        raise ArtError("too short for the BMP headers (%d bytes)" % len(data))
+    sig, size, _r1, _r2, off = struct.unpack_from("<2sIHHI", data, 0)
+    (hsize, w, h, planes, bpp, comp, img_size, _xres, _yres,
+     used, _important) = struct.unpack_from("<IiiHHIIiiII", data, 14)
+    if sig != b"BM":
+        raise ArtError("signature is %r, not BM" % sig)
+    if hsize != 40:
+        raise ArtError("info header is %d bytes, not 40" % hsize)
+    if bpp != 8:
+        raise ArtError("%d bits per pixel, not 8" % bpp)
+    if comp != 0:
+        raise ArtError("compression %d, not BI_RGB" % comp)
+    if planes != 1:
+        raise ArtError("%d planes, not 1" % planes)
+    if h < 0:
+        raise ArtError("rows are stored top-down (negative height)")
+    if (w, h) != (want_w, want_h):
+        raise ArtError("size %dx%d, not %dx%d" % (w, h, want_w, want_h))
+    colours = used if used else 256
+    if colours > 256:
+        raise ArtError("%d colours in the table, more than 256" % colours)
+    row = (w * 8 + 31) // 32 * 4
+    if off != 14 + 40 + 4 * colours:
+        raise ArtError("pixel offset %d, but headers and colour table end at %d"
+                       % (off, 14 + 40 + 4 * colours))
+    if img_size not in (0, row * h):
+        raise ArtError("image size field %d, pixels take %d" % (img_size, row * h))
+    if len(data) < off + row * h:
+        raise ArtError("truncated: %d bytes, pixels need %d" % (len(data), off + row * h))
+    if size != len(data):
+        raise ArtError("file size field %d, file has %d bytes" % (size, len(data)))
+    table = []
+    for i in range(colours):
+        b, g, r, _ = struct.unpack_from("<BBBB", data, 54 + 4 * i)
+        table.append((r, g, b))
+    rows = []
+    for y in range(h):
+        start = off + (h - 1 - y) * row          # bottom-up: the last stored row is the top
+        line = data[start:start + w]
+        if max(line) >= colours:
+            raise ArtError("row %d uses colour index %d, table has %d" % (y, max(line), colours))
+        rows.append([table[i] for i in line])
+    return rows
+
+
+def white_regions(rows):
+    """Connected (4-neighbour) areas of pure white that do not reach the border.
+    Yields (size, (x, y) of the first pixel)."""
+    h, w = len(rows), len(rows[0])
+    seen = [[False] * w for _ in range(h)]
+    for y0 in range(h):
+        for x0 in range(w):
+            if seen[y0][x0] or rows[y0][x0] != WHITE:
+                continue
+            seen[y0][x0] = True
+            queue, size, border = deque([(x0, y0)]), 0, False
+            while queue:
+                x, y = queue.popleft()
+                size += 1
+                if x in (0, w - 1) or y in (0, h - 1):
+                    border = True
+                for nx, ny in ((x + 1, y), (x - 1, y), (x, y + 1), (x, y - 1)):
+                    if 0 <= nx < w and 0 <= ny < h and not seen[ny][nx] and rows[ny][nx] == WHITE:
+                        seen[ny][nx] = True
+                        queue.append((nx, ny))
+            if not border:
+                yield size, (x0, y0)
+
+
+def frame_problems(rows):
+    """Faults of one decoded frame, as readable strings."""
+    problems = []
+    h, w = len(rows), len(rows[0])
+    edge = [(x, 0) for x in range(w)] + [(x, h - 1) for x in range(w)] + \
+           [(0, y) for y in range(h)] + [(w - 1, y) for y in range(h)]
+    clipped = [(x, y) for x, y in edge if rows[y][x] != WHITE]
+    if clipped:
+        corners = [p for p in ((0, 0), (w - 1, 0), (0, h - 1), (w - 1, h - 1)) if p in clipped]
+        what = "corner not white" if corners else "figure touches the frame edge"
+        problems.append("%s at %s (%d edge pixels not white)" % (what, clipped[0], len(clipped)))
+    figure = sum(1 for r in rows for p in r if p != WHITE)
+    if figure < MIN_FIGURE_PIXELS:
+        problems.append("only %d figure pixels: frame is (nearly) empty" % figure)
+    for size, at in white_regions(rows):
+        if size <= PINHOLE_MAX:
+            problems.append("pinhole of %d px at %s" % (size, at))
+        else:
+            problems.append("white inside figure: %d px enclosed at %s" % (size, at))
+    for y in range(h):
+        for x in range(w):
+            p = rows[y][x]
+            if p == WHITE or min(p) < NEAR_WHITE_MIN:
+                continue
+            for dy in (-1, 0, 1):
+                for dx in (-1, 0, 1):
+                    nx, ny = x + dx, y + dy
+                    if 0 <= nx < w and 0 <= ny < h and rows[ny][nx] == WHITE:
+                        problems.append("near-white fringe pixel #%02x%02x%02x at (%d, %d) "
+                                        "touches the transparent background" % (p + (x, y)))
+                        break
+                else:
+                    continue
+                break
+    return problems
+
+
+def figure_set_problems(name, frames):
+    """Checks across the seven frames of one figure: the same drawing at the
+    same size, tilted the right way (frame 0 leans its head to the upper left,
+    so the body swings out to the right of the hanging point)."""
+    problems = []
+    areas, centres = [], []
+    for rows in frames:
+        pts = [(x, y) for y, r in enumerate(rows) for x, p in enumerate(r) if p != WHITE]
+        areas.append(len(pts))
+        centres.append(sum(x for x, _ in pts) / max(1, len(pts)))
+    mean = sum(areas) / len(areas)
+    for k, a in enumerate(areas):
+        if mean and abs(a - mean) > AREA_TOLERANCE * mean:
+            problems.append("%s frame %d has %d figure pixels, the set averages %d: "
+                            "frames are not one drawing at one size" % (name, k, a, mean))
+    for k in range(FRAME_COUNT - 1):
+        if centres[k] <= centres[k + 1]:
+            problems.append("%s frames %d and %d: the figure does not swing from right to left "
+                            "(centre x %.1f then %.1f); frame 0 must lean its head to the upper left"
+                            % (name, k, k + 1, centres[k], centres[k + 1]))
+    return problems
+
+
+def check_frames(res):
+    problems = []
+    sets = [[] for _ in FIGURES]
+    for f, k, rid in frame_ids():
+        rel = os.path.join("figures", "%02d.bmp" % rid)
+        try:
+            rows = read_bmp8(os.path.join(res, rel), FRAME, FRAME)
+        except ArtError as e:
+            problems.append("%s: %s" % (rel, e))
+            continue
+        problems += ["%s: %s" % (rel, p) for p in frame_problems(rows)]
+        sets[f].append(rows)
+    for f, frames in enumerate(sets):
+        if len(frames) == FRAME_COUNT:
+            problems += figure_set_problems(FIGURES[f], frames)
+    return problems
+
+
+def check_about(res):
+    try:
+        read_bmp8(os.path.join(res, "about.bmp"), *ABOUT_SIZE)
+    except ArtError as e:
+        return ["about.bmp: %s" % e]
+    return []
+
+
+def check_icons(res):
+    try:
+        from PIL import Image
+    except ImportError:
+        return ["icons: PIL is needed to read the PNG icons (Debian package python3-pil)"]
+    problems = []
+    for size in ICON_SIZES:
+        rel = os.path.join("icons", "tassio-%d.png" % size)
+        try:
+            im = Image.open(os.path.join(res, rel))
+            im.load()
+        except (OSError, ValueError) as e:
+            problems.append("%s: cannot read: %s" % (rel, e))
+            continue
+        if im.format != "PNG" or im.mode != "RGBA":
+            problems.append("%s: %s %s, not an RGBA PNG" % (rel, im.format, im.mode))
+            continue
+        if im.size != (size, size):
+            problems.append("%s: size %dx%d, not %dx%d" % ((rel,) + im.size + (size, size)))
+            continue
+        alpha = im.getchannel("A")
+        corners = [alpha.getpixel(p) for p in ((0, 0), (size - 1, 0), (0, size - 1), (size - 1, size - 1))]
+        if any(corners):
+            problems.append("%s: corners are not transparent" % rel)
+        opaque = sum(1 for a in alpha.getdata() if a >= 128)
+        if opaque < size * size // 8:
+            problems.append("%s: only %d opaque pixels, the picture is (nearly) empty" % (rel, opaque))
+    rel = os.path.join("icons", "tassio.svg")
+    try:
+        root = ET.parse(os.path.join(res, rel)).getroot()
+        if root.tag != "{http://www.w3.org/2000/svg}svg":
+            problems.append("%s: root element is %s, not svg" % (rel, root.tag))
+        elif not root.get("viewBox"):
+            problems.append("%s: no viewBox" % rel)
+        elif len(list(root.iter())) < 10:
+            problems.append("%s: almost nothing drawn" % rel)
+    except (OSError, ET.ParseError) as e:
+        problems.append("%s: %s" % (rel, e))
+    return problems
+
+
+def main(argv):
+    if len(argv) != 2:
+        print("usage: check_art.py RESOURCE_DIR", file=sys.stderr)
+        return 2
+    res = argv[1]
+    problems = check_frames(res) + check_about(res) + check_icons(res)
+    if problems:
+        for p in problems:
+            print("art: FAIL %s" % p, file=sys.stderr)
+        print("art: %d problem(s) in %s" % (len(problems), res), file=sys.stderr)
+        return 1
+    print("art: %d frames, about, icons OK" % len(frame_ids()))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
