@@ -1,4 +1,7 @@
-# Turns resource files into a C++ source: cmake -DOUT=file.cpp -DFILES="id=path;..." -P embed_resources.cmake
+# Turns resource files into a C++ source:
+#   cmake -DOUT=file.cpp -DMANIFEST=list -P embed_resources.cmake
+# where the manifest holds "id=path;id=path;...".
+file(READ "${MANIFEST}" FILES)
 set(body "// Generated from resources/ by cmake/embed_resources.cmake. Do not edit.\n#include \"resources/Resources.h\"\n\nnamespace {\n")
 set(table "")
 set(n 0)
