@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+#include <string>
+
+// The desktop as a Win32-style rectangle: right and bottom lie one past the last
+// pixel, so right = x + width and bottom = y + height (not QRect::right()).
+struct DesktopRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+
+    int width() const { return right - left; }
+    int height() const { return bottom - top; }
+};
+
+// The primary screen's geometry; all zero when there is no screen.
+DesktopRect desktopRect();
+
+// Absolute path of the running executable (resolved /proc/self/exe), UTF-8.
+std::string executablePath();
+
+// The executable's file name without directory and extension; the caption of messages.
+QString applicationName();
+
+// A modal message with only an OK button, owned by no window, captioned applicationName().
+void showMessage(const QString& text);
+
+// Starts program with document as its only argument (none when document is empty),
+// detached and never through a shell, so the document's characters are passed as they are.
+// False if the program could not be started.
+bool startProgram(const std::string& program, const std::string& document);

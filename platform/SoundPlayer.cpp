@@ -1,0 +1,325 @@
+#include "platform/SoundPlayer.h"
+
+#include "platform/WavFile.h"
+
+#include <algorithm>
+
+#ifdef TASSIO_HAVE_PULSE
+#include <pulse/error.h>
+#include <pulse/simple.h>
+#else
+struct pa_simple;
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Between two chunks of this length the thread looks for a newer sound to cut over to.
+constexpr unsigned kChunkMs = 20;
+// The server holds this much audio ahead of playback: small, so that a cut drops
+// little and a stalled writer is noticed, large enough not to underrun on a busy machine.
+constexpr unsigned kBufferMs = 200;
+// When less than this is still queued the rest is left to pa_simple_drain.
+constexpr std::chrono::microseconds kDrainBelow{30000};
+// Bound on the wait for the sink's own latency after the drain.
+constexpr std::chrono::microseconds kMaxSinkWait{500000};
+
+#ifdef TASSIO_HAVE_PULSE
+pa_sample_format_t paFormat(WavFile::SampleFormat f)
+{
+    switch (f) {
+    case WavFile::SampleFormat::U8: return PA_SAMPLE_U8;
+    case WavFile::SampleFormat::S16LE: return PA_SAMPLE_S16LE;
+    case WavFile::SampleFormat::S24LE: return PA_SAMPLE_S24LE;
+    case WavFile::SampleFormat::S32LE: return PA_SAMPLE_S32LE;
+    case WavFile::SampleFormat::Float32LE: return PA_SAMPLE_FLOAT32LE;
+    case WavFile::SampleFormat::ALaw: return PA_SAMPLE_ALAW;
+    case WavFile::SampleFormat::ULaw: return PA_SAMPLE_ULAW;
+    }
+    return PA_SAMPLE_INVALID;
+}
+
+// The speakers of a WAVE_FORMAT_EXTENSIBLE mask, bit by bit; later bits are auxiliary.
+pa_channel_map channelMap(const WavFile& wav)
+{
+    static const pa_channel_position_t kMaskPositions[] = {
+        PA_CHANNEL_POSITION_FRONT_LEFT,
+        PA_CHANNEL_POSITION_FRONT_RIGHT,
+        PA_CHANNEL_POSITION_FRONT_CENTER,
+        PA_CHANNEL_POSITION_LFE,
+        PA_CHANNEL_POSITION_REAR_LEFT,
+        PA_CHANNEL_POSITION_REAR_RIGHT,
+        PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER,
+        PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER,
+        PA_CHANNEL_POSITION_REAR_CENTER,
+        PA_CHANNEL_POSITION_SIDE_LEFT,
+        PA_CHANNEL_POSITION_SIDE_RIGHT,
+        PA_CHANNEL_POSITION_TOP_CENTER,
+        PA_CHANNEL_POSITION_TOP_FRONT_LEFT,
+        PA_CHANNEL_POSITION_TOP_FRONT_CENTER,
+        PA_CHANNEL_POSITION_TOP_FRONT_RIGHT,
+        PA_CHANNEL_POSITION_TOP_REAR_LEFT,
+        PA_CHANNEL_POSITION_TOP_REAR_CENTER,
+        PA_CHANNEL_POSITION_TOP_REAR_RIGHT,
+    };
+    constexpr unsigned kKnown = sizeof kMaskPositions / sizeof kMaskPositions[0];
+
+    pa_channel_map map;
+    if (wav.channelMask() == 0) {
+        // Files without a mask use the same default order as WAVE_FORMAT_EXTENSIBLE.
+        pa_channel_map_init_extend(&map, wav.channels(), PA_CHANNEL_MAP_WAVEEX);
+        return map;
+    }
+    pa_channel_map_init(&map);
+    map.channels = std::uint8_t(wav.channels());
+    unsigned channel = 0;
+    unsigned aux = 0;
+    for (unsigned bit = 0; bit < 32 && channel < wav.channels(); ++bit) {
+        if ((wav.channelMask() & (1u << bit)) == 0)
+            continue;
+        map.map[channel++] = bit < kKnown
+                                 ? kMaskPositions[bit]
+                                 : pa_channel_position_t(PA_CHANNEL_POSITION_AUX0 + aux++);
+    }
+    return map;
+}
+
+// Errors that say nothing about the server, only about this sound.
+bool isSoundError(int error)
+{
+    return error == PA_ERR_INVALID || error == PA_ERR_NOTSUPPORTED || error == PA_ERR_TOOLARGE;
+}
+#endif
+
+} // namespace
+
+struct SoundPlayer::Job {
+    std::uint64_t generation;
+    WavFile sound;
+    pa_simple* stream;
+
+    Job(std::uint64_t g, WavFile s, pa_simple* p) : generation(g), sound(std::move(s)), stream(p) {}
+    ~Job()
+    {
+#ifdef TASSIO_HAVE_PULSE
+        if (stream != nullptr)
+            pa_simple_free(stream);
+#endif
+    }
+    Job(const Job&) = delete;
+    Job& operator=(const Job&) = delete;
+};
+
+SoundPlayer& SoundPlayer::instance()
+{
+    // Function-local: built on first use, and its destructor joins the thread before
+    // anything it uses is torn down.
+    static SoundPlayer player;
+    return player;
+}
+
+SoundPlayer::SoundPlayer() = default;
+
+SoundPlayer::~SoundPlayer()
+{
+    shutdown();
+}
+
+bool SoundPlayer::playAsync(const std::string& path)
+{
+    return submit(path) != 0;
+}
+
+bool SoundPlayer::playSync(const std::string& path)
+{
+    const std::uint64_t generation = submit(path);
+    if (generation == 0)
+        return false;
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [&] { return quit_ || finished_ >= generation || generation_ != generation; });
+    return finished_ == generation && finishedComplete_;
+}
+
+void SoundPlayer::stop()
+{
+    std::unique_ptr<Job> dropped;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++generation_;
+        dropped = std::move(pending_);
+    }
+    wake_.notify_all();
+    done_.notify_all();
+}
+
+void SoundPlayer::shutdown()
+{
+    std::unique_ptr<Job> dropped;
+    std::thread thread;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+        dropped = std::move(pending_);
+        // Whoever takes the thread object joins it; a second caller finds none.
+        thread = std::move(thread_);
+    }
+    wake_.notify_all();
+    done_.notify_all();
+    if (thread.joinable()) {
+        if (thread.get_id() == std::this_thread::get_id())
+            thread.detach();
+        else
+            thread.join();
+    }
+}
+
+std::uint64_t SoundPlayer::submit(const std::string& path)
+{
+#ifndef TASSIO_HAVE_PULSE
+    (void)path;
+    return 0;
+#else
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (quit_ || Clock::now() < noServerUntil_)
+            return 0;
+    }
+    std::optional<WavFile> wav = WavFile::fromFile(path);
+    if (!wav)
+        return 0;
+
+    pa_sample_spec spec;
+    spec.format = paFormat(wav->format());
+    spec.rate = wav->rate();
+    spec.channels = std::uint8_t(wav->channels());
+    const pa_channel_map map = channelMap(*wav);
+    if (!pa_sample_spec_valid(&spec) || !pa_channel_map_compatible(&map, &spec))
+        return 0;
+    pa_buffer_attr attr;
+    const std::uint32_t chunkBytes = std::uint32_t(pa_usec_to_bytes(kChunkMs * 1000u, &spec));
+    attr.maxlength = std::uint32_t(-1);
+    attr.tlength = std::uint32_t(pa_usec_to_bytes(kBufferMs * 1000u, &spec));
+    // Playback starts after one chunk, so a sound shorter than the buffer is not held back.
+    attr.prebuf = chunkBytes;
+    attr.minreq = chunkBytes;
+    attr.fragsize = std::uint32_t(-1);
+
+    int error = 0;
+    pa_simple* stream = pa_simple_new(nullptr, "Tassio", PA_STREAM_PLAYBACK, nullptr, "sound",
+                                      &spec, &map, &attr, &error);
+    std::unique_ptr<Job> replaced;
+    std::uint64_t generation = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stream == nullptr) {
+            if (!isSoundError(error))
+                noServerUntil_ = Clock::now() + noServerRetryDelay;
+            return 0;
+        }
+        if (!quit_) {
+            generation = ++generation_;
+            replaced = std::move(pending_);
+            pending_ = std::make_unique<Job>(generation, std::move(*wav), stream);
+            stream = nullptr;
+            if (!thread_.joinable())
+                thread_ = std::thread(&SoundPlayer::run, this);
+        }
+    }
+    if (stream != nullptr)
+        pa_simple_free(stream);
+    wake_.notify_all();
+    done_.notify_all();
+    return generation;
+#endif
+}
+
+bool SoundPlayer::cutOff(std::uint64_t generation)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return quit_ || generation_ != generation;
+}
+
+void SoundPlayer::run()
+{
+    for (;;) {
+        std::unique_ptr<Job> job;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [&] { return quit_ || pending_ != nullptr; });
+            if (quit_)
+                return;
+            job = std::move(pending_);
+        }
+        const bool complete = play(*job);
+        const std::uint64_t generation = job->generation;
+        job.reset(); // closes the stream before anyone waiting hears of the end
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            finished_ = generation;
+            finishedComplete_ = complete;
+        }
+        done_.notify_all();
+    }
+}
+
+bool SoundPlayer::play(Job& job)
+{
+#ifndef TASSIO_HAVE_PULSE
+    (void)job;
+    return false;
+#else
+    const std::vector<std::uint8_t>& bytes = job.sound.samples();
+    const std::size_t frameBytes = job.sound.bytesPerFrame();
+    const std::size_t chunk =
+        std::max<std::size_t>(1, std::size_t(job.sound.rate()) * kChunkMs / 1000) * frameBytes;
+    int error = 0;
+
+    for (std::size_t offset = 0; offset < bytes.size();) {
+        if (cutOff(job.generation)) {
+            pa_simple_flush(job.stream, &error);
+            return false;
+        }
+        const std::size_t n = std::min(chunk, bytes.size() - offset);
+        if (pa_simple_write(job.stream, bytes.data() + offset, n, &error) < 0)
+            return false;
+        offset += n;
+    }
+
+    // The tail still queued in the server plays out here; pa_simple_drain cannot be
+    // interrupted, so wait on the latency while watching for a newer sound, and drain
+    // only the last few milliseconds.
+    pa_usec_t latency = pa_simple_get_latency(job.stream, &error);
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::microseconds(latency == pa_usec_t(-1) ? 0 : latency) +
+        std::chrono::seconds(1);
+    while (latency != pa_usec_t(-1) && std::chrono::microseconds(latency) > kDrainBelow &&
+           Clock::now() < deadline) {
+        const auto nap = std::min<std::chrono::microseconds>(
+            std::chrono::microseconds(latency) - kDrainBelow / 2, std::chrono::milliseconds(50));
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (wake_.wait_for(lock, nap, [&] { return quit_ || generation_ != job.generation; })) {
+            lock.unlock();
+            pa_simple_flush(job.stream, &error);
+            return false;
+        }
+        lock.unlock();
+        latency = pa_simple_get_latency(job.stream, &error);
+    }
+    if (cutOff(job.generation)) {
+        pa_simple_flush(job.stream, &error);
+        return false;
+    }
+    if (pa_simple_drain(job.stream, &error) < 0)
+        return false;
+    // Drained means handed to the sink; its own latency has yet to pass before the last
+    // sample is heard, and closing the stream earlier could clip it.
+    latency = pa_simple_get_latency(job.stream, &error);
+    if (latency != pa_usec_t(-1) && latency > 0) {
+        const auto rest = std::min<std::chrono::microseconds>(std::chrono::microseconds(latency), kMaxSinkWait);
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait_for(lock, rest, [&] { return quit_ || generation_ != job.generation; });
+    }
+    return true;
+#endif
+}

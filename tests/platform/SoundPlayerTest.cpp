@@ -1,0 +1,372 @@
+// The sound player against a real PulseAudio: the test starts its own server on a null
+// sink, records the sink's monitor with parecord and checks what came out.
+#include "ChildProcess.h"
+#include "ToneWriter.h"
+#include "platform/SoundPlayer.h"
+#include "platform/WavFile.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+constexpr std::uint32_t kRecordRate = 44100;
+
+struct Server {
+    std::string dir;
+    ChildProcess pulseaudio;
+    std::string skipReason;
+};
+
+Server* g_server = nullptr;
+
+std::string run(const std::string& command)
+{
+    std::string out;
+    if (FILE* p = ::popen((command + " 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0)
+            out.append(buffer, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+bool waitFor(const std::function<bool()>& condition, milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    while (Clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+    return condition();
+}
+
+class PulseEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        g_server = new Server;
+        Server& s = *g_server;
+        if (ChildProcess::findInPath("pulseaudio").empty() || ChildProcess::findInPath("parecord").empty() ||
+            ChildProcess::findInPath("pactl").empty()) {
+            s.skipReason = "pulseaudio, parecord or pactl is not installed";
+            return;
+        }
+        char tmpl[] = "/tmp/tassio-sound-XXXXXX";
+        ASSERT_NE(::mkdtemp(tmpl), nullptr);
+        s.dir = tmpl;
+        const std::string runtime = s.dir + "/run";
+        ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
+        // A private server: nothing of the user's session is reached or changed.
+        ::setenv("HOME", s.dir.c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        ::unsetenv("DISPLAY");
+        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        const std::string socket = runtime + "/pulse/native";
+        ::setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+
+        ASSERT_TRUE(s.pulseaudio.start({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                                        "--load=module-native-protocol-unix",
+                                        // Without rewinds the monitor records every sample: a rewinding null sink
+                                        // drops the start of a sound that arrives while it runs ahead.
+                                        "--load=module-null-sink sink_name=nul norewinds=1", "--load=module-always-sink"},
+                                       s.dir + "/pulseaudio.log"));
+        if (!waitFor([] { return run("pactl info").find("Default Sink: nul") != std::string::npos; },
+                     milliseconds(15000)))
+            s.skipReason = "pulseaudio did not come up; see " + s.dir + "/pulseaudio.log";
+    }
+
+    void TearDown() override
+    {
+        g_server->pulseaudio.stop();
+        if (!g_server->dir.empty())
+            std::system(("rm -rf '" + g_server->dir + "'").c_str());
+        delete g_server;
+        g_server = nullptr;
+    }
+};
+
+#define REQUIRE_SERVER()                          \
+    do {                                          \
+        if (!g_server->skipReason.empty())        \
+            GTEST_SKIP() << g_server->skipReason; \
+    } while (0)
+
+std::string tonePath(const std::string& name, const ToneWriter::Tone& tone)
+{
+    const std::string path = g_server->dir + "/" + name + ".wav";
+    EXPECT_TRUE(ToneWriter::write(path, tone));
+    return path;
+}
+
+// The null sink's current latency, from pactl; huge when unknown.
+long sinkLatencyUs()
+{
+    const std::string sinks = run("pactl list sinks");
+    const std::size_t at = sinks.find("Latency: ");
+    return at == std::string::npos ? 1L << 40 : std::atol(sinks.c_str() + at + 9);
+}
+
+// parecord on the null sink's monitor, mono 16-bit.
+class Recorder {
+public:
+    explicit Recorder(const std::string& name) : path_(g_server->dir + "/" + name + "-recorded.wav")
+    {
+        const std::string before = run("pactl list short source-outputs");
+        ok_ = process_.start({"parecord", "--device=nul.monitor", "--file-format=wav", "--format=s16le",
+                              "--rate=" + std::to_string(kRecordRate), "--channels=1", "--latency-msec=20",
+                              path_});
+        // Recording has begun once the server lists a new source output.
+        ok_ = ok_ && waitFor([&] { return run("pactl list short source-outputs") != before; }, milliseconds(5000));
+        // The idle sink runs up to 2 s ahead; a sound is only heard on time once the
+        // recorder's low latency has taken over.
+        ok_ = ok_ && waitFor([] { return sinkLatencyUs() < 60000; }, milliseconds(5000));
+    }
+
+    bool ok() const { return ok_; }
+
+    // Stops recording and returns the samples, -1..1.
+    std::vector<double> finish()
+    {
+        process_.stop(2 /* SIGINT: parecord closes the file properly */);
+        std::vector<double> out;
+        const std::optional<WavFile> wav = WavFile::fromFile(path_);
+        if (!wav || wav->format() != WavFile::SampleFormat::S16LE || wav->channels() != 1)
+            return out;
+        const std::vector<std::uint8_t>& b = wav->samples();
+        for (std::size_t i = 0; i + 1 < b.size(); i += 2)
+            out.push_back(std::int16_t(std::uint16_t(b[i] | (b[i + 1] << 8))) / 32768.0);
+        return out;
+    }
+
+private:
+    std::string path_;
+    ChildProcess process_;
+    bool ok_ = false;
+};
+
+struct Heard {
+    double start = 0, end = 0; // seconds into the recording; end == start for silence
+    double seconds() const { return end - start; }
+};
+
+// The span from the first to the last sample above the threshold.
+Heard loudSpan(const std::vector<double>& s, double threshold = 0.1)
+{
+    Heard h;
+    std::size_t first = s.size(), last = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (std::fabs(s[i]) > threshold) {
+            first = std::min(first, i);
+            last = i;
+        }
+    }
+    if (first < s.size()) {
+        h.start = double(first) / kRecordRate;
+        h.end = double(last + 1) / kRecordRate;
+    }
+    return h;
+}
+
+// Frequency from rising zero crossings between two times.
+double frequency(const std::vector<double>& s, double from, double to)
+{
+    const std::size_t a = std::size_t(from * kRecordRate), b = std::min(s.size(), std::size_t(to * kRecordRate));
+    std::size_t crossings = 0, firstCrossing = 0, lastCrossing = 0;
+    for (std::size_t i = a + 1; i < b; ++i) {
+        if (s[i - 1] < 0 && s[i] >= 0) {
+            if (crossings++ == 0)
+                firstCrossing = i;
+            lastCrossing = i;
+        }
+    }
+    if (crossings < 2)
+        return 0;
+    return double(crossings - 1) * kRecordRate / double(lastCrossing - firstCrossing);
+}
+
+double peak(const std::vector<double>& s, double from, double to)
+{
+    double p = 0;
+    for (std::size_t i = std::size_t(from * kRecordRate); i < std::min(s.size(), std::size_t(to * kRecordRate)); ++i)
+        p = std::max(p, std::fabs(s[i]));
+    return p;
+}
+
+// The longest stretch inside [from, to) with no sample above the threshold.
+double longestSilence(const std::vector<double>& s, double from, double to, double threshold)
+{
+    std::size_t run = 0, longest = 0;
+    for (std::size_t i = std::size_t(from * kRecordRate); i < std::min(s.size(), std::size_t(to * kRecordRate)); ++i) {
+        run = std::fabs(s[i]) > threshold ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return double(longest) / kRecordRate;
+}
+
+TEST(SoundPlayer, PlaysEveryLayoutWholeAndInTune)
+{
+    REQUIRE_SERVER();
+    using L = ToneWriter::Layout;
+    const struct {
+        const char* name;
+        ToneWriter::Tone tone;
+        bool levelKept; // false where a downmix changes the level
+    } cases[] = {
+        {"pcm8-mono", {L::Pcm8, 1, 44100, 440, 0.5, 0.5}, true},
+        {"pcm16-stereo", {L::Pcm16, 2, 44100, 440, 0.5, 0.5}, true},
+        {"pcm24-mono-48k", {L::Pcm24, 1, 48000, 660, 0.5, 0.5}, true},
+        {"pcm32-stereo-22k", {L::Pcm32, 2, 22050, 330, 0.5, 0.5}, true},
+        {"float32-mono", {L::Float32, 1, 44100, 440, 0.5, 0.5}, true},
+        {"float64-stereo", {L::Float64, 2, 44100, 550, 0.5, 0.5}, true},
+        {"extensible16-stereo", {L::Extensible16, 2, 44100, 440, 0.5, 0.5}, true},
+        {"pcm16-5.1", {L::Pcm16, 6, 44100, 440, 0.5, 0.8}, false},
+        {"pcm16-8000-short", {L::Pcm16, 1, 8000, 250, 0.1, 0.5}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = tonePath(c.name, c.tone);
+        Recorder recorder(c.name);
+        ASSERT_TRUE(recorder.ok());
+        const auto start = Clock::now();
+        ASSERT_TRUE(SoundPlayer::instance().playSync(path));
+        const double took = std::chrono::duration<double>(Clock::now() - start).count();
+        std::this_thread::sleep_for(milliseconds(200));
+        const std::vector<double> samples = recorder.finish();
+        ASSERT_FALSE(samples.empty());
+
+        EXPECT_GE(took, c.tone.seconds) << "playSync returned before the sound was over";
+        EXPECT_LT(took, c.tone.seconds + 1.0);
+        const Heard heard = loudSpan(samples);
+        EXPECT_NEAR(heard.seconds(), c.tone.seconds, 0.03);
+        EXPECT_NEAR(frequency(samples, heard.start, heard.end), c.tone.frequency, c.tone.frequency * 0.01);
+        EXPECT_LT(longestSilence(samples, heard.start, heard.end, 0.05), 2.5 / c.tone.frequency)
+            << "gap in the sound";
+        if (c.levelKept) {
+            EXPECT_NEAR(peak(samples, heard.start, heard.end), c.tone.amplitude, 0.03);
+        }
+    }
+}
+
+TEST(SoundPlayer, NewSoundCutsOffTheOnePlaying)
+{
+    REQUIRE_SERVER();
+    const std::string longTone = tonePath("long", {ToneWriter::Layout::Pcm16, 2, 44100, 440, 2.0, 0.5});
+    const std::string shortTone = tonePath("short", {ToneWriter::Layout::Pcm16, 1, 22050, 880, 0.3, 0.5});
+    Recorder recorder("cut");
+    ASSERT_TRUE(recorder.ok());
+
+    auto start = Clock::now();
+    ASSERT_TRUE(SoundPlayer::instance().playAsync(longTone));
+    EXPECT_LT(Clock::now() - start, milliseconds(300)) << "playAsync waited for the sound";
+    std::this_thread::sleep_for(milliseconds(400));
+    const std::string inputs = run("pactl list sink-inputs");
+    EXPECT_NE(inputs.find("application.name = \"Tassio\""), std::string::npos) << inputs;
+
+    start = Clock::now();
+    ASSERT_TRUE(SoundPlayer::instance().playAsync(shortTone));
+    EXPECT_LT(Clock::now() - start, milliseconds(300));
+    std::this_thread::sleep_for(milliseconds(1000));
+    const std::vector<double> samples = recorder.finish();
+
+    const Heard heard = loudSpan(samples);
+    // 0.4 s of the first, then the whole second; not the 2 s of the first.
+    EXPECT_NEAR(heard.seconds(), 0.7, 0.12);
+    EXPECT_NEAR(frequency(samples, heard.start + 0.05, heard.start + 0.3), 440, 5);
+    EXPECT_NEAR(frequency(samples, heard.end - 0.25, heard.end), 880, 9);
+    // Nothing of the first sound plays on after the second one.
+    EXPECT_LT(peak(samples, heard.end + 0.01, heard.end + 0.5), 0.05);
+}
+
+TEST(SoundPlayer, SyncSoundCutsOffAnAsyncOneAndStopSilences)
+{
+    REQUIRE_SERVER();
+    const std::string longTone = tonePath("long2", {ToneWriter::Layout::Pcm16, 1, 44100, 440, 2.0, 0.5});
+    const std::string shortTone = tonePath("short2", {ToneWriter::Layout::Float32, 1, 44100, 880, 0.3, 0.5});
+    {
+        Recorder recorder("sync-cut");
+        ASSERT_TRUE(recorder.ok());
+        ASSERT_TRUE(SoundPlayer::instance().playAsync(longTone));
+        std::this_thread::sleep_for(milliseconds(300));
+        const auto start = Clock::now();
+        ASSERT_TRUE(SoundPlayer::instance().playSync(shortTone));
+        const double took = std::chrono::duration<double>(Clock::now() - start).count();
+        EXPECT_GE(took, 0.3);
+        EXPECT_LT(took, 0.3 + 0.5) << "playSync waited for the sound it cut off";
+        std::this_thread::sleep_for(milliseconds(300));
+        const std::vector<double> samples = recorder.finish();
+        const Heard heard = loudSpan(samples);
+        EXPECT_NEAR(heard.seconds(), 0.6, 0.12);
+        EXPECT_NEAR(frequency(samples, heard.end - 0.25, heard.end), 880, 9);
+    }
+    {
+        Recorder recorder("stop");
+        ASSERT_TRUE(recorder.ok());
+        ASSERT_TRUE(SoundPlayer::instance().playAsync(longTone));
+        std::this_thread::sleep_for(milliseconds(300));
+        SoundPlayer::instance().stop();
+        std::this_thread::sleep_for(milliseconds(600));
+        const Heard heard = loudSpan(recorder.finish());
+        EXPECT_NEAR(heard.seconds(), 0.3, 0.12);
+    }
+}
+
+TEST(SoundPlayer, RefusesFilesItCannotPlay)
+{
+    REQUIRE_SERVER();
+    const std::string garbage = g_server->dir + "/garbage.wav";
+    FILE* f = std::fopen(garbage.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("RIFF....WAVEjunk", f);
+    std::fclose(f);
+    for (const std::string& path : {garbage, g_server->dir + "/missing.wav", g_server->dir, std::string()}) {
+        SCOPED_TRACE(path);
+        EXPECT_FALSE(SoundPlayer::instance().playAsync(path));
+        EXPECT_FALSE(SoundPlayer::instance().playSync(path));
+    }
+    // A bad file does not mark the server missing: good sounds still play.
+    EXPECT_TRUE(SoundPlayer::instance().playSync(tonePath("after-bad", {ToneWriter::Layout::Pcm16, 1, 44100, 440, 0.05, 0.5})));
+}
+
+// Last: shutdown is for good.
+TEST(SoundPlayerZShutdown, StopsPlaybackAtOnceAndRefusesLaterSounds)
+{
+    REQUIRE_SERVER();
+    const std::string longTone = tonePath("long3", {ToneWriter::Layout::Pcm16, 1, 44100, 440, 3.0, 0.5});
+    ASSERT_TRUE(SoundPlayer::instance().playAsync(longTone));
+    std::this_thread::sleep_for(milliseconds(200));
+    const auto start = Clock::now();
+    SoundPlayer::instance().shutdown();
+    EXPECT_LT(Clock::now() - start, milliseconds(500));
+    EXPECT_TRUE(waitFor([] { return run("pactl list short sink-inputs").empty(); }, milliseconds(2000)))
+        << "the stream outlived shutdown";
+    EXPECT_FALSE(SoundPlayer::instance().playAsync(longTone));
+    EXPECT_FALSE(SoundPlayer::instance().playSync(longTone));
+    SoundPlayer::instance().shutdown(); // twice is harmless
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new PulseEnvironment);
+    return RUN_ALL_TESTS();
+}
