@@ -25,7 +25,7 @@ uint32_t pixelAt(const Bytes& bmp, int x, int y, int w = 8, int h = 8)
 
 uint32_t gradient(int x, int y)
 {
-    return uint32_t(x * 30) << 16 | uint32_t(y * 30) << 8 | 0x55;
+    return uint32_t((x * 30) & 0xFF) << 16 | uint32_t((y * 30) & 0xFF) << 8 | 0x55;
 }
 
 } // namespace

@@ -1,0 +1,67 @@
+#include "dialogs/AboutDialog.h"
+
+#include "dialogs/DialogUnits.h"
+#include "pictures/DibImage.h"
+#include "raster/Bitmap.h"
+#include "raster/MemoryDC.h"
+#include "resources/Resources.h"
+#include "ui_AboutDialog.h"
+
+#include <QImage>
+#include <QPixmap>
+#include <QPushButton>
+
+namespace {
+// The form's layout in dialog units.
+constexpr QSize kFormSize(151, 124);
+constexpr DialogUnitRect kCloseButton { 120, 102, 24, 14 };
+constexpr DialogUnitRect kPicture { 7, 7, 136, 84 };
+constexpr DialogUnitRect kCredits { 7, 95, 105, 25 };
+} // namespace
+
+QImage builtInPicture(int resourceId)
+{
+    const ResourceData resource = findResource(resourceId);
+    const DibImage image(resource.data, resource.size);
+    int width = 0, height = 0;
+    if (image.GetImageSize(width, height) != 0 || width <= 0 || height <= 0)
+        return QImage();
+
+    Bitmap bitmap = Bitmap::colour(width, height);
+    MemoryDC dc;
+    dc.select(&bitmap);
+    image.Draw(dc);
+
+    // Bitmap pixels are 0x00RRGGBB; RGB32 wants the top byte set.
+    QImage out(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        const uint32_t* from = bitmap.colourRow(y);
+        auto* to = reinterpret_cast<uint32_t*>(out.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            to[x] = 0xFF000000u | from[x];
+    }
+    return out;
+}
+
+AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::AboutDialog>())
+{
+    ui_->setupUi(this);
+    setFont(dialogFont());
+    const DialogUnits units(font());
+    setFixedSize(units.toPixels(kFormSize.width(), kFormSize.height()));
+    ui_->closeButton->setGeometry(units.toPixels(kCloseButton));
+    ui_->pictureLabel->setGeometry(units.toPixels(kPicture));
+    ui_->creditsLabel->setGeometry(units.toPixels(kCredits));
+
+    // Drawn at its own size inside the frame; what does not fit is cut off
+    // here, since the label would otherwise paint a larger picture over its frame.
+    const QImage picture = builtInPicture(ResourceId::kAboutPicture);
+    if (!picture.isNull()) {
+        const QRect shown = picture.rect().intersected(QRect(QPoint(0, 0), ui_->pictureLabel->contentsRect().size()));
+        ui_->pictureLabel->setPixmap(QPixmap::fromImage(picture.copy(shown)));
+    }
+
+    connect(ui_->closeButton, &QPushButton::clicked, this, &AboutDialog::accept);
+}
+
+AboutDialog::~AboutDialog() = default;
