@@ -45,8 +45,9 @@ def positions(s, wid, seconds):
 
 def close_panel(s, proc):
     panel = s.find_window("设定", only_visible=False)
-    s.xdotool("windowactivate", "--sync", str(panel), check=False)
-    s.xdotool("key", "--window", str(panel), "Escape")
+    s.xdotool("windowactivate", "--sync", str(panel))
+    s.wait_for(lambda: s.xdotool("getactivewindow", check=False) == str(panel), 5, "panel not active")
+    s.xdotool("key", "Escape")
     proc.wait(timeout=10)
 
 
