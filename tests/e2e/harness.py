@@ -34,8 +34,9 @@ def pattern_image(width=WIDTH, height=HEIGHT):
 class Session:
     """Xvfb + openbox. Use as a context manager."""
 
-    def __init__(self, wm=True, width=WIDTH, height=HEIGHT):
+    def __init__(self, wm=True, width=WIDTH, height=HEIGHT, sound=False):
         self.wm = wm
+        self.sound = sound
         self.width, self.height = width, height
         self.procs = []
         self.tmp = tempfile.mkdtemp(prefix="tassio-e2e-")
@@ -61,6 +62,8 @@ class Session:
         self.env.pop("WAYLAND_DISPLAY", None)
         self.env.pop("QT_QPA_PLATFORM", None)
         self.env["PULSE_SERVER"] = "unix:" + os.path.join(self.tmp, "no-pulse")
+        if self.sound:
+            self._start_pulseaudio()
         self.d = xdisplay.Display(self.display_name)
         self.root = self.d.screen().root
         self.set_root_pattern()
@@ -81,6 +84,26 @@ class Session:
         except Exception:
             pass
         shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def _start_pulseaudio(self):
+        """A private sound server on a null sink; without rewinds its monitor
+        records every sample played."""
+        runtime = os.path.join(self.tmp, "run")
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        self.env["XDG_RUNTIME_DIR"] = runtime
+        self.env["PULSE_SERVER"] = "unix:" + os.path.join(runtime, "pulse", "native")
+        self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        pa = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+             "--load=module-native-protocol-unix",
+             "--load=module-null-sink sink_name=nul norewinds=1", "--load=module-always-sink"],
+            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.procs.append(pa)
+        self.wait_for(lambda: "Default Sink: nul" in self.pactl("info"), 15, "pulseaudio did not start")
+
+    def pactl(self, *args):
+        r = subprocess.run(["pactl", *args], env=self.env, capture_output=True, text=True)
+        return r.stdout
 
     def _wm_running(self):
         atom = self.d.intern_atom("_NET_SUPPORTING_WM_CHECK")
@@ -149,6 +172,13 @@ class Session:
             return [int(w) for w in out.split()] if out else None
         return self.wait_for(search, timeout, f"no window named {name}")[0]
 
+    def close_panel(self):
+        """Ends the program as a user would: the panel up front, then Esc."""
+        panel = self.find_window("设定", only_visible=False)
+        self.xdotool("windowactivate", "--sync", str(panel))
+        self.wait_for(lambda: self.xdotool("getactivewindow", check=False) == str(panel), 5, "panel not active")
+        self.xdotool("key", "Escape")
+
     def window_geometry(self, wid):
         """Position on the root and size of a window, from the X server."""
         w = self.d.create_resource_object("window", wid)
@@ -166,3 +196,70 @@ def load_frames(base_id):
 def check(condition, message):
     if not condition:
         raise AssertionError(message)
+
+
+class Recorder:
+    """Records the null sink's monitor (mono, 16-bit, 8 kHz) until stopped."""
+
+    RATE = 8000
+
+    def __init__(self, session, path):
+        self.s = session
+        self.path = path
+        before = session.pactl("list", "short", "source-outputs")
+        self.proc = subprocess.Popen(
+            ["parecord", "--device=nul.monitor", "--file-format=wav", "--format=s16le",
+             f"--rate={self.RATE}", "--channels=1", "--latency-msec=20", path],
+            env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        session.procs.append(self.proc)
+        session.wait_for(lambda: session.pactl("list", "short", "source-outputs") != before, 5,
+                         "parecord did not start")
+        self.started = time.time()
+
+    def stop(self):
+        """Returns the loud stretches as (start, end) seconds from the start."""
+        import wave
+        import array
+        self.proc.send_signal(signal.SIGINT)
+        self.proc.wait(timeout=10)
+        with wave.open(self.path) as w:
+            samples = array.array("h", w.readframes(w.getnframes()))
+        block = self.RATE // 100  # 10 ms
+        loud = [max((abs(v) for v in samples[i:i + block]), default=0) > 3000
+                for i in range(0, len(samples), block)]
+        spans, start = [], None
+        for i, on in enumerate(loud + [False]):
+            if on and start is None:
+                start = i
+            elif not on and start is not None:
+                spans.append((start / 100.0, i / 100.0))
+                start = None
+        return spans
+
+
+def write_tone(path, seconds, freq=440, rate=22050):
+    import math
+    import struct
+    import wave
+    with wave.open(path, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(rate)
+        w.writeframes(b"".join(struct.pack("<h", int(20000 * math.sin(2 * math.pi * freq * i / rate)))
+                               for i in range(int(seconds * rate))))
+
+
+def run_tests(tests):
+    """Runs every test, reports each, and exits non-zero if any failed."""
+    import sys
+    passed = failed = 0
+    for t in tests:
+        try:
+            t()
+            print(f"PASS {t.__name__}", flush=True)
+            passed += 1
+        except Exception as e:  # report every test, then fail
+            print(f"FAIL {t.__name__}: {e}", flush=True)
+            failed += 1
+    print(f"{passed} passed, {failed} failed")
+    sys.exit(1 if failed else 0)

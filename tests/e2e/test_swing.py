@@ -7,7 +7,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Session, check, load_frames, pattern_pixel  # noqa: E402
+from harness import Session, check, load_frames, pattern_pixel, run_tests  # noqa: E402
 
 BINARY = sys.argv[1]
 SIN = None
@@ -43,12 +43,6 @@ def positions(s, wid, seconds):
     return seen
 
 
-def close_panel(s, proc):
-    panel = s.find_window("设定", only_visible=False)
-    s.xdotool("windowactivate", "--sync", str(panel))
-    s.wait_for(lambda: s.xdotool("getactivewindow", check=False) == str(panel), 5, "panel not active")
-    s.xdotool("key", "Escape")
-    proc.wait(timeout=10)
 
 
 def read_settings(program):
@@ -65,7 +59,8 @@ def test_first_run_position_and_saved_settings():
         check(seen[0] == (832, 672), f"first position {seen[0]}, expected (832, 672)")
         x, y, w, h = s.window_geometry(wid)
         check(len(seen) > 1, "the figure does not move")
-        close_panel(s, proc)
+        s.close_panel()
+        proc.wait(timeout=10)
         line = read_settings(program).splitlines()[0].split(",")
         check(line[:4] == ["832", "544", "100", "128"], f"first line {line}")
         check(line[5:] == ["1", "0", "1", "0", "NULL NULL"], f"first line {line}")
@@ -79,7 +74,8 @@ def test_first_run_position_and_saved_settings():
         check(seen[0] == (832, 672), f"resumed at {seen[0]}")
         check(len(seen) > 1 and seen[1] == first_tick(angle, 832, 544),
               f"first move from angle {angle} went to {seen[1:2]}, expected {first_tick(angle, 832, 544)}")
-        close_panel(s, proc)
+        s.close_panel()
+        proc.wait(timeout=10)
         check(read_settings(program).startswith("832,544,100,128,"), "pivot not kept")
 
 
@@ -132,7 +128,8 @@ def test_no_trails():
                   "the window does not show a girl frame over the clean desktop")
         finally:
             os.kill(proc.pid, signal.SIGCONT)
-        close_panel(s, proc)
+        s.close_panel()
+        proc.wait(timeout=10)
 
 
 def test_no_display_is_a_clear_error():
@@ -150,14 +147,4 @@ def test_no_display_is_a_clear_error():
 TESTS = [test_first_run_position_and_saved_settings, test_no_trails, test_no_display_is_a_clear_error]
 
 if __name__ == "__main__":
-    passed = failed = 0
-    for t in TESTS:
-        try:
-            t()
-            print(f"PASS {t.__name__}")
-            passed += 1
-        except Exception as e:  # report every test, then fail
-            print(f"FAIL {t.__name__}: {e}")
-            failed += 1
-    print(f"{passed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    run_tests(TESTS)
