@@ -31,6 +31,7 @@ test-sanitize: deps
 
 bench: build
 	@$(BUILD)/bench/tassio_bench
+	@/usr/bin/python3 bench/measure_program.py $(BUILD)/tassio 10
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
