@@ -6,12 +6,16 @@
 #include <QBasicTimer>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <string>
 
 struct AppSettings;
 class QImage;
 class ScreenGrabber;
+
+// Where the next viewer window opens (x = y): 0, 16, ... 96, then 0 again.
+extern int viewerCascade;
 
 // The small borderless window that shows the figure and moves it along the
 // pendulum path. It paints, around the figure, the screen content behind it,
@@ -46,6 +50,10 @@ public:
 
     PendulumMotion motion;
     FigureCompositor compositor;
+
+    // How sounds are started and documents opened; tests replace them.
+    std::function<void(const std::string& wav)> playSoundAsync;
+    std::function<void(const std::string& program, const std::string& document)> openDocument;
 
 protected:
     void timerEvent(QTimerEvent* event) override;

@@ -1,0 +1,310 @@
+#include "swing/SwingWindow.h"
+
+#include "app/TextWindow.h"
+#include "dialogs/SettingsDialog.h"
+#include "pictures/PictureWindow.h"
+#include "platform/Desktop.h"
+#include "platform/ScreenGrabber.h"
+#include "platform/SoundPlayer.h"
+#include "settings/AppSettings.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QImage>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTimerEvent>
+#include <QUrl>
+#include <QWindow>
+
+#include <algorithm>
+#include <cstdio>
+
+int viewerCascade = 0;
+
+namespace {
+
+constexpr int kSize = FigureCompositor::kFrameSize;
+constexpr int kBuiltInFigures = 4;
+
+// Periods below this would turn the timer into a busy loop; the platform the
+// program grew up on clamps the same way.
+constexpr int kMinTimerPeriod = 10;
+
+void advanceCascade()
+{
+    viewerCascade += 16;
+    if (viewerCascade > 100)
+        viewerCascade = 0;
+}
+
+bool contains(const std::string& s, const char* a, const char* b)
+{
+    return s.find(a) != std::string::npos || s.find(b) != std::string::npos;
+}
+
+// The first byte of a compound document (a word processor's file), or -1.
+int firstByte(const std::string& path)
+{
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return -1;
+    int c = std::fgetc(f);
+    std::fclose(f);
+    return c;
+}
+
+} // namespace
+
+SwingWindow::SwingWindow(AppSettings& settings)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus)
+    , compositor(motion.sinTable, motion.cosTable)
+    , playSoundAsync([](const std::string& wav) { SoundPlayer::instance().playAsync(wav); })
+    , openDocument([](const std::string& program, const std::string& document) { startProgram(program, document); })
+    , settings_(settings)
+    , firstBackground_(Bitmap::colour(kSize, kSize))
+{
+    setWindowTitle(QStringLiteral("Tassio"));
+    setCursor(Qt::CrossCursor);
+    // Nothing may clear the window: every pixel comes from the composite.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    frontImage_ = std::make_unique<QImage>(reinterpret_cast<const uchar*>(compositor.composite.colourRow(0)),
+                                           kSize, kSize, kSize * 4, QImage::Format_RGB32);
+}
+
+SwingWindow::~SwingWindow() = default;
+
+void SwingWindow::createWindow()
+{
+    if (created_)
+        return;
+    DesktopRect screen = desktopRect();
+    const int length = settings_.pendulumLength;
+    int x, y;
+    if (settings_.anchorX == -1) {
+        x = static_cast<int>(screen.right - 1.5 * length);
+        y = screen.bottom - kSize;
+    } else {
+        x = settings_.anchorX;
+        y = static_cast<int>(std::clamp<long long>(static_cast<long long>(settings_.anchorY) + length,
+                                                   -(1 << 24), 1 << 24));
+    }
+    setAcceptDrops(true);
+    if (settings_.alwaysOnTop == 1)
+        setWindowFlag(Qt::WindowStaysOnTopHint, true);
+
+    // A figure that is not there (a hand-edited index, a picture since
+    // deleted) shows the girl rather than nothing.
+    const int index = settings_.figureIndex;
+    const int picture = index - kBuiltInFigures;
+    if (index >= 0 && index < kBuiltInFigures)
+        loadBuiltInFigure(10 * index);
+    else if (picture < 0 || picture >= settings_.picturePaths.count()
+             || !loadPictureFigure(settings_.picturePaths.at(picture)))
+        loadBuiltInFigure(0);
+
+    if (settings_.anchorX == -1) {
+        settings_.anchorX = static_cast<int>(screen.right - 1.5 * length);
+        settings_.anchorY = screen.bottom - length - kSize;
+    }
+    if (settings_.soundFile != kNoFile)
+        playSoundAsync(settings_.soundFile);
+
+    grabber_ = ScreenGrabber::create();
+    // A new window's first paint is not the screen behind it, so that is read
+    // now, before the window exists on the screen.
+    grabber_->grab(x, y, kSize, kSize, firstBackground_.colourRow(0), kSize);
+    rect_ = { x, y, x + kSize, y + kSize };
+    setGeometry(x, y, kSize, kSize);
+    show();
+    created_ = true;
+    restartSwingTimer();
+}
+
+void SwingWindow::destroyWindow()
+{
+    killSwingTimer();
+    if (!created_)
+        return;
+    hide();
+    destroy();
+    created_ = false;
+}
+
+void SwingWindow::killSwingTimer()
+{
+    timer_.stop();
+}
+
+void SwingWindow::restartSwingTimer()
+{
+    timer_.stop();
+    timer_.start(std::max(settings_.tickInterval, kMinTimerPeriod), Qt::PreciseTimer, this);
+}
+
+void SwingWindow::setTopMost(bool on)
+{
+    // Toggled on the live window: changing the widget's flags would recreate it.
+    if (QWindow* w = windowHandle())
+        w->setFlag(Qt::WindowStaysOnTopHint, on);
+    else
+        setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    if (on)
+        raise();
+}
+
+void SwingWindow::loadBuiltInFigure(int baseId)
+{
+    compositor.loadBuiltInFigure(baseId);
+}
+
+int SwingWindow::loadPictureFigure(const std::string& path)
+{
+    return compositor.loadPictureFigure(path);
+}
+
+void SwingWindow::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() == timer_.timerId())
+        swingTick();
+    else
+        QWidget::timerEvent(event);
+}
+
+void SwingWindow::swingTick()
+{
+    WindowRect next = motion.tick(settings_, rect_);
+    grabScreen(next.left, next.top);
+    moveWindow(next);
+}
+
+void SwingWindow::grabScreen(int left, int top)
+{
+    if (grabber_)
+        grabber_->grab(left, top, kSize, kSize, compositor.screenCapture.colourRow(0), kSize);
+}
+
+void SwingWindow::moveWindow(const WindowRect& r)
+{
+    rect_ = r;
+    setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
+    update();
+}
+
+void SwingWindow::paintEvent(QPaintEvent*)
+{
+    const int k = PendulumMotion::frameIndex(settings_.swingAngle);
+    compositor.paint(k, motion.prevWindowDX, motion.prevWindowDY,
+                     compositor.backgroundPending == -1 ? &firstBackground_ : nullptr);
+    // The offsets describe one move; a second paint at the same place (an
+    // expose) must not shift the saved background again.
+    motion.prevWindowDX = 0;
+    motion.prevWindowDY = 0;
+    QPainter painter(this);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(0, 0, *frontImage_);
+}
+
+void SwingWindow::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) {
+        dragInProgress = 1;
+        motion.resetAmplitude();
+        grabX = static_cast<int>(event->position().x());
+        grabY = static_cast<int>(event->position().y());
+        killSwingTimer();
+        // Qt holds the pointer for this window until the release.
+    } else if (event->button() == Qt::RightButton && !dragInProgress) {
+        if (QWidget* panel = settings_.settingsDialog) {
+            if (panel->isMinimized())
+                panel->showNormal();
+            panel->raise();
+            panel->activateWindow();
+        }
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void SwingWindow::mouseMoveEvent(QMouseEvent* event)
+{
+    if (dragInProgress == 1) {
+        // From the global point: the window's own idea of where it is may lag
+        // behind the window manager while it moves.
+        const QPoint global = event->globalPosition().toPoint();
+        WindowRect next = motion.moveTo(rect_, global.x() - grabX, global.y() - grabY);
+        grabScreen(next.left, next.top);
+        moveWindow(next);
+        repaint();
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void SwingWindow::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && dragInProgress == 1) {
+        dragInProgress = 0;
+        const QPoint global = event->globalPosition().toPoint();
+        settings_.anchorX = global.x() - 48;
+        settings_.anchorY = global.y() - 48 - settings_.pendulumLength;
+        settings_.swingAngle = 64;
+        restartSwingTimer();
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void SwingWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void SwingWindow::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    for (const QUrl& url : urls) {
+        if (!url.isLocalFile())
+            continue;
+        if (settings_.soundFile != kNoFile)
+            playSoundAsync(settings_.soundFile);
+        handleDroppedFile(url.toLocalFile().toStdString());
+    }
+    event->acceptProposedAction();
+}
+
+void SwingWindow::handleDroppedFile(const std::string& name)
+{
+    // Decided by substrings of the whole name, case-sensitively, in this order.
+    if (contains(name, ".wav", ".WAV")) {
+        playSoundAsync(name);
+        return;
+    }
+    if (contains(name, ".bmp", ".BMP")) {
+        if (settings_.changePictureOnDrop == 1) {
+            if (loadPictureFigure(name) == 1) {
+                const std::string display = displayNameFromPath(name);
+                settings_.picturePaths.append(name);
+                settings_.pictureNames.append(display);
+                if (settings_.settingsDialog)
+                    settings_.settingsDialog->addFigureEntry(QString::fromStdString(display));
+            }
+        } else {
+            PictureWindow::open(viewerCascade, viewerCascade, name);
+            advanceCascade();
+        }
+        return;
+    }
+    if (contains(name, ".doc", ".DOC") && settings_.textProgram != kNoFile) {
+        // 0xD0 starts the compound-document signature; a file that cannot be
+        // read is shown as text instead.
+        if (firstByte(name) == 0xD0) {
+            openDocument(settings_.textProgram, name);
+            return;
+        }
+    }
+    auto* text = new TextWindow(viewerCascade, viewerCascade, name);
+    text->show();
+    advanceCascade();
+}

@@ -1,0 +1,296 @@
+#include "TestBmp.h"
+
+#include "app/TextWindow.h"
+#include "dialogs/SettingsDialog.h"
+#include "pictures/PictureWindow.h"
+#include "settings/AppSettings.h"
+#include "swing/SwingWindow.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <unistd.h>
+
+namespace {
+
+class TempDir {
+public:
+    TempDir()
+    {
+        char tmpl[] = "/tmp/tassio-swing-XXXXXX";
+        path_ = mkdtemp(tmpl);
+    }
+    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+    std::string file(const std::string& name, const std::string& bytes) const
+    {
+        std::string p = path_ + "/" + name;
+        std::ofstream(p, std::ios::binary) << bytes;
+        return p;
+    }
+    std::string bmp(const std::string& name, uint32_t colour) const
+    {
+        std::string p = path_ + "/" + name;
+        testbmp::save(p, testbmp::rgb24(20, 20, [colour](int, int) { return colour; }));
+        return p;
+    }
+
+private:
+    std::string path_;
+};
+
+// Closes and deletes every viewer the test opened.
+void closeViewers()
+{
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (dynamic_cast<TextWindow*>(w) || dynamic_cast<PictureWindow*>(w)) {
+            w->close();
+            delete w;
+        }
+    }
+}
+
+template <typename T>
+std::vector<T*> viewers()
+{
+    std::vector<T*> out;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* v = dynamic_cast<T*>(w); v && v->isVisible())
+            out.push_back(v);
+    return out;
+}
+
+struct Recorded {
+    std::vector<std::string> sounds;
+    std::vector<std::pair<std::string, std::string>> programs;
+};
+
+struct Fixture {
+    AppSettings settings;
+    SwingWindow window { settings };
+    Recorded rec;
+    Fixture()
+    {
+        window.playSoundAsync = [this](const std::string& s) { rec.sounds.push_back(s); };
+        window.openDocument = [this](const std::string& p, const std::string& d) { rec.programs.push_back({ p, d }); };
+        viewerCascade = 0;
+    }
+    ~Fixture() { closeViewers(); }
+};
+
+} // namespace
+
+TEST(DroppedFiles, SubstringsDecideInOrder)
+{
+    TempDir dir;
+    const std::string docHeader = std::string(1, '\xD0') + "\xCF\x11\xE0";
+    struct Case {
+        const char* name;
+        std::string content;
+        const char* textProgram;
+        int changePicture;
+        const char* expect; // sound, picture, figure, program, text
+    };
+    const Case cases[] = {
+        { "tune.wav", "RIFF", "NULL", 0, "sound" },
+        { "TUNE.WAV", "RIFF", "NULL", 0, "sound" },
+        { "notes.wav.txt", "hello", "NULL", 0, "sound" },
+        { "x.Wav", "hello", "NULL", 0, "text" },
+        { "a.bmp.doc", "", "NULL", 0, "picture" },
+        { "b.BMP", "", "NULL", 1, "figure" },
+        { "letter.doc", docHeader, "/usr/bin/editor", 0, "program" },
+        { "LETTER.DOC", docHeader, "/usr/bin/editor", 0, "program" },
+        { "plain.doc", "plain text", "/usr/bin/editor", 0, "text" },
+        { "nowriter.doc", docHeader, "NULL", 0, "text" },
+        { "readme.txt", "text", "/usr/bin/editor", 0, "text" },
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        f.settings.textProgram = c.textProgram;
+        f.settings.changePictureOnDrop = c.changePicture;
+        std::string path = std::string(c.name).find(".bmp") != std::string::npos
+                || std::string(c.name).find(".BMP") != std::string::npos
+            ? dir.bmp(c.name, 0x336699)
+            : dir.file(c.name, c.content);
+        f.window.handleDroppedFile(path);
+        const std::string e = c.expect;
+        EXPECT_EQ(f.rec.sounds.size(), e == "sound" ? 1u : 0u) << c.name;
+        EXPECT_EQ(f.rec.programs.size(), e == "program" ? 1u : 0u) << c.name;
+        if (e == "program") {
+            EXPECT_EQ(f.rec.programs[0].first, c.textProgram);
+            EXPECT_EQ(f.rec.programs[0].second, path);
+        }
+        EXPECT_EQ(viewers<PictureWindow>().size(), e == "picture" ? 1u : 0u) << c.name;
+        EXPECT_EQ(viewers<TextWindow>().size(), e == "text" ? 1u : 0u) << c.name;
+        EXPECT_EQ(f.settings.picturePaths.count(), e == "figure" ? 1 : 0) << c.name;
+        EXPECT_EQ(f.settings.pictureNames.count(), f.settings.picturePaths.count()) << c.name;
+    }
+}
+
+TEST(DroppedFiles, UnreadableDocumentIsShownAsText)
+{
+    Fixture f;
+    f.settings.textProgram = "/usr/bin/editor";
+    f.window.handleDroppedFile("/nonexistent/report.doc");
+    EXPECT_TRUE(f.rec.programs.empty());
+    EXPECT_EQ(viewers<TextWindow>().size(), 1u);
+}
+
+TEST(DroppedFiles, ViewersCascadeAndWrap)
+{
+    TempDir dir;
+    Fixture f;
+    std::vector<int> positions;
+    for (int i = 0; i < 8; ++i) {
+        positions.push_back(viewerCascade);
+        f.window.handleDroppedFile(dir.file("f" + std::to_string(i) + ".txt", "x"));
+    }
+    EXPECT_EQ(positions, (std::vector<int> { 0, 16, 32, 48, 64, 80, 96, 0 }));
+    EXPECT_EQ(viewerCascade, 16);
+    std::vector<int> xs;
+    for (TextWindow* w : viewers<TextWindow>())
+        xs.push_back(w->frameGeometry().x());
+    std::sort(xs.begin(), xs.end());
+    EXPECT_EQ(xs, (std::vector<int> { 0, 0, 16, 32, 48, 64, 80, 96 }));
+    // A picture that cannot be opened still moves the cascade on, after its
+    // message has been answered.
+    bool messageShown = false;
+    QTimer::singleShot(50, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                messageShown = box->text() == "Not Exist File!!";
+                box->accept();
+            }
+    });
+    f.window.handleDroppedFile(dir.file("broken.bmp", "not a picture"));
+    EXPECT_TRUE(messageShown);
+    EXPECT_EQ(viewerCascade, 32);
+}
+
+TEST(DroppedFiles, PicturesBecomeFiguresAndTheLastIsSelected)
+{
+    TempDir dir;
+    Fixture f;
+    f.settings.changePictureOnDrop = 1;
+    SettingsDialog panel(f.settings, nullptr);
+    const uint32_t colours[] = { 0x112233, 0x445566, 0x778899 };
+    std::vector<std::string> paths;
+    for (int i = 0; i < 3; ++i) {
+        paths.push_back(dir.bmp("p" + std::to_string(i) + ".bmp", colours[i]));
+        f.window.handleDroppedFile(paths.back());
+    }
+    EXPECT_EQ(f.settings.picturePaths.count(), 3);
+    EXPECT_EQ(f.settings.pictureNames.at(2), "p2.bmp");
+    EXPECT_EQ(f.settings.figureIndex, 6);
+    EXPECT_EQ(f.window.compositor.frames[3].pixel(48, 48), 0x778899u) << "the last one is shown";
+    // A picture that cannot be loaded adds nothing.
+    f.window.handleDroppedFile(dir.file("bad.bmp", "xx"));
+    EXPECT_EQ(f.settings.picturePaths.count(), 3);
+    EXPECT_EQ(f.settings.figureIndex, 6);
+}
+
+TEST(FigureWindow, DragMovesThePivotAndRestartsFromTheBottom)
+{
+    Fixture f;
+    f.settings.anchorX = 300;
+    f.settings.anchorY = 200;
+    f.settings.swingAngle = 80;
+    f.window.createWindow();
+    ASSERT_TRUE(f.window.swingTimerActive());
+    f.window.motion.swingAmplitude = 10;
+    const QPoint grab(10, 20);
+    QTest::mousePress(&f.window, Qt::LeftButton, {}, grab);
+    EXPECT_FALSE(f.window.swingTimerActive()) << "the press stops the swing";
+    EXPECT_EQ(f.window.motion.swingAmplitude, 32);
+    // The grabbed point stays under the pointer.
+    QMouseEvent move(QEvent::MouseMove, QPointF(grab), QPointF(500, 400), Qt::NoButton, Qt::LeftButton, {});
+    QApplication::sendEvent(&f.window, &move);
+    EXPECT_EQ(f.window.geometry().topLeft(), QPoint(490, 380));
+    EXPECT_EQ(f.window.width(), 95);
+    EXPECT_EQ(f.settings.swingAngle, 80) << "the angle is kept during a drag";
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(grab), QPointF(500, 400), Qt::LeftButton,
+                        Qt::NoButton, {});
+    QApplication::sendEvent(&f.window, &release);
+    EXPECT_EQ(f.settings.anchorX, 500 - 48);
+    EXPECT_EQ(f.settings.anchorY, 400 - 48 - 128);
+    EXPECT_EQ(f.settings.swingAngle, 64);
+    EXPECT_TRUE(f.window.swingTimerActive());
+    // A release without a press changes nothing.
+    f.settings.swingAngle = 70;
+    QApplication::sendEvent(&f.window, &release);
+    EXPECT_EQ(f.settings.swingAngle, 70);
+    f.window.destroyWindow();
+    EXPECT_FALSE(f.window.swingTimerActive());
+}
+
+TEST(FigureWindow, RightClickRestoresThePanelButNotDuringADrag)
+{
+    Fixture f;
+    SettingsDialog panel(f.settings, &f.window);
+    panel.show();
+    QApplication::processEvents();
+    ASSERT_TRUE(panel.isMinimized());
+    QTest::mousePress(&f.window, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mousePress(&f.window, Qt::RightButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(panel.isMinimized()) << "ignored while dragging";
+    QTest::mouseRelease(&f.window, Qt::LeftButton, {}, QPoint(5, 5));
+    QTest::mouseRelease(&f.window, Qt::RightButton, {}, QPoint(5, 5));
+    QTest::mousePress(&f.window, Qt::RightButton, {}, QPoint(5, 5));
+    EXPECT_FALSE(panel.isMinimized());
+    f.window.destroyWindow();
+}
+
+TEST(FigureWindow, TickMovesToTheMotionsRectangle)
+{
+    Fixture f;
+    f.settings.anchorX = 400;
+    f.settings.anchorY = 100;
+    f.window.createWindow();
+    EXPECT_EQ(f.window.geometry(), QRect(400, 228, 96, 96));
+    f.window.swingTick();
+    EXPECT_EQ(f.settings.swingAngle, 82);
+    EXPECT_EQ(f.window.geometry(), QRect(400 - 55, 100 + 115, 95, 95));
+    f.window.swingTick();
+    EXPECT_EQ(f.window.geometry().height(), 96);
+    f.window.destroyWindow();
+}
+
+TEST(FigureWindow, MissingPictureShowsTheGirl)
+{
+    AppSettings reference;
+    SwingWindow girl(reference);
+    girl.loadBuiltInFigure(0);
+    for (int index : { 4, 9, -3 }) {
+        Fixture f;
+        f.settings.anchorX = 100;
+        f.settings.anchorY = 100;
+        f.settings.figureIndex = index;
+        if (index == 4) {
+            f.settings.picturePaths.append("/nonexistent/gone.bmp");
+            f.settings.pictureNames.append("gone");
+        }
+        f.window.createWindow();
+        for (int k = 0; k < 7; ++k)
+            for (int p = 0; p < 96 * 96; p += 97)
+                ASSERT_EQ(f.window.compositor.frames[k].pixel(p % 96, p / 96),
+                          girl.compositor.frames[k].pixel(p % 96, p / 96)) << "index " << index;
+        f.window.destroyWindow();
+    }
+}
+
+TEST(FigureWindow, FirstRunPlacesThePivotAndPlaysTheSound)
+{
+    Fixture f;
+    f.settings.soundFile = "/sounds/start.wav";
+    f.window.createWindow();
+    // 1024 x 768 screen, length 128.
+    EXPECT_EQ(f.window.geometry().topLeft(), QPoint(832, 672));
+    EXPECT_EQ(f.settings.anchorX, 832);
+    EXPECT_EQ(f.settings.anchorY, 544);
+    EXPECT_EQ(f.rec.sounds, std::vector<std::string> { "/sounds/start.wav" });
+    f.window.destroyWindow();
+}
