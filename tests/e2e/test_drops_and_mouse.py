@@ -175,7 +175,64 @@ def test_drag_moves_the_pivot_and_right_click_restores_the_panel():
               f"pivot {line[:2]} after release at {release}")
 
 
-TESTS = [test_pictures_open_in_cascading_viewers, test_dropped_pictures_become_figures,
+def figure_pixels(s, proc, wid, colour):
+    os.kill(proc.pid, signal.SIGSTOP)
+    try:
+        time.sleep(0.2)
+        x, y, w, h = s.window_geometry(wid)
+        shot = s.screenshot(x, y, 95, 95).load()
+        return sum(1 for yy in range(95) for xx in range(95) if shot[xx, yy] == colour)
+    finally:
+        os.kill(proc.pid, signal.SIGCONT)
+
+
+def test_picture_added_through_the_panel_survives_a_restart():
+    with Session() as s:
+        program = s.install_program(BINARY)
+        write_settings(program, "300,100,200,128,64,1,0,1,0,NULL NULL")
+        folder = os.path.join(s.tmp, "my pictures")
+        os.makedirs(folder)
+        pic = os.path.join(folder, "dog.bmp")
+        colour = (20, 40, 220)
+        write_bmp(pic, 50, 30, colour)
+        proc = s.start(program)
+        wid = s.find_window("Tassio")
+        panel = s.find_window("设定", only_visible=False)
+        s.xdotool("windowactivate", "--sync", str(panel))
+        time.sleep(0.3)
+        # "打开图片" sits at (77, 87) + (38, 14) / 2 of the panel's 186 x 157 units.
+        px, py, pw, ph = s.window_geometry(panel)
+        s.xdotool("mousemove", str(px + pw * 96 // 186), str(py + ph * 94 // 157))
+        s.xdotool("click", "1")
+        chooser = s.wait_for(lambda: s.xdotool("search", "--onlyvisible", "--name", "Bitmap|打开|Open",
+                                               check=False), 10, "no file chooser")
+        time.sleep(0.5)
+        s.xdotool("type", "--delay", "5", pic)
+        s.xdotool("key", "Return")
+        s.find_window("图片标识符", timeout=10)
+        time.sleep(0.3)
+        s.xdotool("type", "--delay", "5", "my dog")
+        s.xdotool("key", "Return")
+        time.sleep(0.5)
+        check(figure_pixels(s, proc, wid, colour) > 2000, "the new picture is not the figure")
+        s.close_panel()
+        proc.wait(timeout=10)
+        lines = open(os.path.join(os.path.dirname(program), "Tassio.ini")).read().splitlines()
+        check(lines[0].split(",")[6] == "4", f"figure index in {lines[0]}")
+        check(lines[1:] == [pic.replace(" ", "%20") + " my%20dog"], f"picture lines {lines[1:]}")
+
+        # After a restart the picture is still the figure, still selected.
+        proc = s.start(program)
+        wid = s.find_window("Tassio")
+        time.sleep(0.5)
+        check(figure_pixels(s, proc, wid, colour) > 2000, "the picture is not the figure after a restart")
+        s.close_panel()
+        proc.wait(timeout=10)
+        again = open(os.path.join(os.path.dirname(program), "Tassio.ini")).read().splitlines()
+        check(again[0].split(",")[6] == "4" and again[1:] == lines[1:], f"after restart: {again}")
+
+
+TESTS = [test_picture_added_through_the_panel_survives_a_restart, test_pictures_open_in_cascading_viewers, test_dropped_pictures_become_figures,
          test_text_files_cascade_and_wrap, test_dropped_wav_is_played,
          test_drag_moves_the_pivot_and_right_click_restores_the_panel]
 
