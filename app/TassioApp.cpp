@@ -6,10 +6,39 @@
 #include "settings/SettingsFile.h"
 
 #include <QEventLoop>
+#include <QGuiApplication>
+#include <QSessionManager>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
+
 TassioApp* theApp = nullptr;
+int signalPipe[2] = { -1, -1 };
+
+extern "C" void onTerminationSignal(int signal)
+{
+    // Only async-signal-safe work here: the event loop does the rest.
+    const int saved = errno;
+    const char byte = static_cast<char>(signal);
+    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &byte, 1);
+    errno = saved;
 }
+
+// Qt ends the process with exit() when the X connection breaks; the settings
+// of the run are written on the way out.
+void writeSettingsOnExit()
+{
+    if (theApp)
+        theApp->saveSettingsOnce();
+}
+
+} // namespace
 
 TassioApp* tassioApp()
 {
@@ -27,14 +56,61 @@ TassioApp::~TassioApp()
     theApp = nullptr;
 }
 
+void TassioApp::saveSettingsOnce()
+{
+    if (settingsSaved_ || settingsPath.empty())
+        return;
+    settingsSaved_ = true;
+    writeSettingsFile(settingsPath, settings);
+}
+
+void TassioApp::endRun(bool sessionEnding)
+{
+    sessionEnding_ = sessionEnding_ || sessionEnding;
+    if (panel_)
+        panel_->done(QDialog::Rejected);
+}
+
+void TassioApp::watchTerminationSignals()
+{
+    if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this] {
+        char byte = 0;
+        bool ending = false;
+        while (::read(signalPipe[0], &byte, 1) == 1)
+            ending = ending || byte != SIGINT;
+        // SIGTERM and SIGHUP come when the session or the system goes down:
+        // save at once and skip the exit sound. Ctrl+C is an ordinary exit.
+        endRun(ending);
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int s : { SIGTERM, SIGINT, SIGHUP })
+        sigaction(s, &action, nullptr);
+
+    // Logging out: the session manager asks first; the settings are saved
+    // then, in case the session does not wait for the rest.
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, qApp, [this](QSessionManager&) {
+        saveSettingsOnce();
+        endRun(true);
+    });
+    std::atexit(writeSettingsOnExit);
+}
+
 int TassioApp::initInstance()
 {
     settingsPath = settingsFilePath(executablePath());
     readSettingsFile(settingsPath, settings);
+    watchTerminationSignals();
     {
         // The panel creates the figure window while it is being built, and its
-        // modal run is the program's whole life.
+        // run is the program's whole life.
         SettingsDialog panel(settings, &swingWindow);
+        panel_ = &panel;
         // Runs until the panel closes, like a modal dialog, but without
         // blocking input to the figure and the viewers: the panel has no owner
         // to disable.
@@ -42,14 +118,16 @@ int TassioApp::initInstance()
         QObject::connect(&panel, &QDialog::finished, &loop, &QEventLoop::quit);
         panel.setModal(false);
         panel.show();
-        loop.exec();
+        if (!sessionEnding_)
+            loop.exec();
 
         // Shutdown, in this order: the exit sound to its end, the figure gone,
         // then the settings written.
-        if (settings.soundFile != kNoFile)
+        if (settings.soundFile != kNoFile && !sessionEnding_)
             SoundPlayer::instance().playSync(settings.soundFile);
         swingWindow.destroyWindow();
-        writeSettingsFile(settingsPath, settings);
+        saveSettingsOnce();
+        panel_ = nullptr;
     }
     settings.settingsDialog = nullptr;
     SoundPlayer::instance().shutdown();

@@ -5,6 +5,8 @@
 
 #include <string>
 
+class SettingsDialog;
+
 // The application object: the settings record and the figure window, for the
 // whole life of the process. Constructed in main() after the QApplication.
 class TassioApp {
@@ -17,9 +19,24 @@ public:
     // process exit code.
     int initInstance();
 
+    // Closes the panel, which ends the run. When the session is ending the
+    // exit sound is skipped.
+    void endRun(bool sessionEnding);
+    // Writes the settings file, once per run.
+    void saveSettingsOnce();
+
     AppSettings settings;
     SwingWindow swingWindow;
     std::string settingsPath;
+
+private:
+    // SIGTERM, SIGINT, SIGHUP, the session manager and a lost X connection
+    // all end the run through the normal shutdown.
+    void watchTerminationSignals();
+
+    SettingsDialog* panel_ = nullptr;
+    bool sessionEnding_ = false;
+    bool settingsSaved_ = false;
 };
 
 // The one application object; null before main() has made it.

@@ -8,7 +8,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -350,4 +352,38 @@ TEST(ReadSettings, FifoIsNotOpened)
     AppSettings s;
     readSettingsFile(dir.file("Tassio.ini"), s); // must return, not block
     EXPECT_EQ(s.anchorX, -1);
+}
+
+TEST(WriteSettings, KillingTheWriterNeverLeavesAPartialFile)
+{
+    TempDir dir;
+    const std::string path = dir.file("Tassio.ini");
+    AppSettings a, b;
+    a.anchorX = 111;
+    b.anchorX = 222;
+    for (int i = 0; i < 2000; ++i) {
+        a.picturePaths.append("/pictures/a" + std::to_string(i) + ".bmp");
+        a.pictureNames.append("a" + std::to_string(i));
+        b.picturePaths.append("/pictures/b" + std::to_string(i) + ".bmp");
+        b.pictureNames.append("b" + std::to_string(i));
+    }
+    ASSERT_TRUE(writeSettingsFile(path, a));
+    const std::string textA = readBytes(path);
+    ASSERT_TRUE(writeSettingsFile(path, b));
+    const std::string textB = readBytes(path);
+
+    for (int round = 0; round < 30; ++round) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 0;; ++i)
+                writeSettingsFile(path, i % 2 ? a : b);
+        }
+        usleep(2000 + round * 700);
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        const std::string now = readBytes(path);
+        ASSERT_TRUE(now == textA || now == textB) << "round " << round << ": " << now.size() << " bytes";
+    }
 }

@@ -1,0 +1,67 @@
+#include "app/TrayIcon.h"
+
+#include <QAction>
+#include <QIcon>
+#include <QMenu>
+#include <QWidget>
+
+// The icons live in the dialogs' resource, which a static library registers
+// only when asked to.
+static void registerIcons()
+{
+    Q_INIT_RESOURCE(Icons);
+}
+
+TrayIcon::TrayIcon(QWidget* panel, std::function<void()> quit, QObject* parent)
+    : TrayIcon(panel, std::move(quit), QSystemTrayIcon::isSystemTrayAvailable(), parent)
+{
+}
+
+TrayIcon::TrayIcon(QWidget* panel, std::function<void()> quit, bool trayAvailable, QObject* parent)
+    : QObject(parent), panel_(panel), quit_(std::move(quit))
+{
+    if (!trayAvailable)
+        return;
+
+    registerIcons();
+    QIcon image;
+    for (const char* size : { "16", "32", "48", "256" })
+        image.addFile(QStringLiteral(":/icons/tassio-%1.png").arg(QLatin1String(size)));
+
+    menu_ = std::make_unique<QMenu>();
+    settingsAction_ = menu_->addAction(tr("设定"));
+    menu_->addSeparator();
+    quitAction_ = menu_->addAction(tr("退出"));
+    connect(settingsAction_, &QAction::triggered, this, &TrayIcon::showPanel);
+    // Queued: the shutdown ends the panel's modal run, which should not
+    // happen inside the menu's own event handling.
+    connect(quitAction_, &QAction::triggered, this, [this] { quit_(); }, Qt::QueuedConnection);
+
+    icon_ = std::make_unique<QSystemTrayIcon>(image);
+    icon_->setToolTip(QStringLiteral("Tassio"));
+    icon_->setContextMenu(menu_.get());
+    connect(icon_.get(), &QSystemTrayIcon::activated, this, &TrayIcon::activated);
+    icon_->show();
+}
+
+TrayIcon::~TrayIcon()
+{
+    // The icon leaves the tray before its menu goes.
+    icon_.reset();
+}
+
+void TrayIcon::activated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+        showPanel();
+}
+
+void TrayIcon::showPanel()
+{
+    if (!panel_)
+        return;
+    panel_->setWindowState((panel_->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    panel_->show();
+    panel_->raise();
+    panel_->activateWindow();
+}

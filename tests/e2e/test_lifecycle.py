@@ -1,0 +1,76 @@
+"""Settings are never lost: signals, a lost X connection, a killed writer."""
+
+import os
+import signal
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import Recorder, Session, check, run_tests, write_tone  # noqa: E402
+
+BINARY = sys.argv[1]
+
+
+def settings_of(program):
+    with open(os.path.join(os.path.dirname(program), "Tassio.ini")) as f:
+        return f.read()
+
+
+def start_dragged(s, program, line):
+    """Starts the program, then moves the pivot with a drag, so that a saved
+    file shows whether this run's changes reached it."""
+    with open(os.path.join(os.path.dirname(program), "Tassio.ini"), "w") as f:
+        f.write(line + "\n")
+    proc = s.start(program)
+    wid = s.find_window("Tassio")
+    time.sleep(0.3)
+    x, y, w, h = s.window_geometry(wid)
+    s.xdotool("mousemove", str(x + 47), str(y + 47), "mousedown", "1")
+    s.xdotool("mousemove", "600", "500", "mouseup", "1")
+    time.sleep(0.3)
+    return proc
+
+
+def test_termination_signals_save_the_settings():
+    for sig, sound in ((signal.SIGTERM, False), (signal.SIGHUP, False), (signal.SIGINT, True)):
+        with Session(sound=True) as s:
+            program = s.install_program(BINARY)
+            tone = os.path.join(s.tmp, "bye.wav")
+            write_tone(tone, 0.6)
+            proc = start_dragged(s, program, f"300,100,200,128,64,1,0,1,0,{tone} NULL")
+            time.sleep(1.0)  # the start sound is over
+            rec = Recorder(s, os.path.join(s.tmp, "rec.wav"))
+            proc.send_signal(sig)
+            proc.wait(timeout=10)
+            time.sleep(0.3)
+            spans = rec.stop()
+            check(proc.returncode == 0, f"{sig.name}: exit status {proc.returncode}")
+            check(settings_of(program).startswith("552,324,200,128,"),
+                  f"{sig.name}: settings {settings_of(program)!r}")
+            check(bool(spans) == sound, f"{sig.name}: exit sound {spans}")
+
+
+def test_lost_x_connection_saves_the_settings():
+    with Session() as s:
+        program = s.install_program(BINARY)
+        proc = start_dragged(s, program, "300,100,200,128,64,1,0,1,0,NULL NULL")
+        s.procs[0].kill()  # the X server goes away
+        proc.wait(timeout=10)
+        check(settings_of(program).startswith("552,324,200,128,"), f"settings {settings_of(program)!r}")
+
+
+def test_sigkill_keeps_the_previous_file():
+    with Session() as s:
+        program = s.install_program(BINARY)
+        line = "300,100,200,128,64,1,0,1,0,NULL NULL\n"
+        proc = start_dragged(s, program, line.strip())
+        proc.kill()
+        proc.wait(timeout=10)
+        check(settings_of(program) == line, "a killed run changed the file")
+
+
+TESTS = [test_termination_signals_save_the_settings, test_lost_x_connection_saves_the_settings,
+         test_sigkill_keeps_the_previous_file]
+
+if __name__ == "__main__":
+    run_tests(TESTS)
