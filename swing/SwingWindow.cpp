@@ -6,6 +6,7 @@
 #include "platform/Desktop.h"
 #include "platform/ScreenGrabber.h"
 #include "platform/SoundPlayer.h"
+#include "platform/WindowPainter.h"
 #include "settings/AppSettings.h"
 
 #include <QDragEnterEvent>
@@ -114,6 +115,9 @@ void SwingWindow::createWindow()
         playSoundAsync(settings_.soundFile);
 
     grabber_ = ScreenGrabber::create();
+    painter_ = WindowPainter::create();
+    // With a painter of our own the window has no backing store at all.
+    setAttribute(Qt::WA_PaintOnScreen, painter_ != nullptr);
     // A new window's first paint is not the screen behind it, so that is read
     // now, before the window exists on the screen.
     grabber_->grab(x, y, kSize, kSize, firstBackground_.colourRow(0), kSize);
@@ -190,19 +194,44 @@ void SwingWindow::grabScreen(int left, int top)
 void SwingWindow::moveWindow(const WindowRect& r)
 {
     rect_ = r;
+    compositeStale_ = true;
+    if (painter_) {
+        painter_->configure(winId(), r.left, r.top, r.right - r.left, r.bottom - r.top);
+        // The new place's picture, now: the server has the move before it.
+        paintComposite();
+        return;
+    }
     setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
     update();
 }
 
+QPaintEngine* SwingWindow::paintEngine() const
+{
+    return painter_ ? nullptr : QWidget::paintEngine();
+}
+
 void SwingWindow::paintEvent(QPaintEvent*)
 {
-    const int k = PendulumMotion::frameIndex(settings_.swingAngle);
-    compositor.paint(k, motion.prevWindowDX, motion.prevWindowDY,
-                     compositor.backgroundPending == -1 ? &firstBackground_ : nullptr);
-    // The offsets describe one move; a second paint at the same place (an
-    // expose) must not shift the saved background again.
-    motion.prevWindowDX = 0;
-    motion.prevWindowDY = 0;
+    paintComposite();
+}
+
+void SwingWindow::paintComposite()
+{
+    // A window that has not moved since its last paint shows the same picture
+    // again (an expose, or the resize and the update of one move arriving
+    // apart): building it anew would give the same pixels, and shifting the
+    // saved background by the move's offsets twice would spoil it.
+    if (compositeStale_ || compositor.backgroundPending == -1) {
+        const int k = PendulumMotion::frameIndex(settings_.swingAngle);
+        compositor.paint(k, motion.prevWindowDX, motion.prevWindowDY,
+                         compositor.backgroundPending == -1 ? &firstBackground_ : nullptr);
+        compositeStale_ = false;
+    }
+    if (painter_) {
+        // The X server clips the 96 x 96 image to the window's 95 x 95 or 96.
+        painter_->paint(winId(), compositor.composite.colourRow(0), kSize, kSize, kSize);
+        return;
+    }
     QPainter painter(this);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(0, 0, *frontImage_);

@@ -13,6 +13,7 @@
 struct AppSettings;
 class QImage;
 class ScreenGrabber;
+class WindowPainter;
 
 // Where the next viewer window opens (x = y): 0, 16, ... 96, then 0 again.
 extern int viewerCascade;
@@ -56,6 +57,7 @@ public:
     std::function<void(const std::string& program, const std::string& document)> openDocument;
 
 protected:
+    QPaintEngine* paintEngine() const override;
     void timerEvent(QTimerEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -71,14 +73,18 @@ public:
 private:
     void grabScreen(int left, int top);
     void moveWindow(const WindowRect& r);
+    void paintComposite();
 
     AppSettings& settings_;
     QBasicTimer timer_;
     std::unique_ptr<ScreenGrabber> grabber_;
+    std::unique_ptr<WindowPainter> painter_;
     std::unique_ptr<QImage> frontImage_;
     Bitmap firstBackground_;
     WindowRect rect_ { 0, 0, 96, 96 };
     bool created_ = false;
+    // The composite no longer matches the window's place: it moved.
+    bool compositeStale_ = true;
     // Drag state: the press point in window coordinates.
     int dragInProgress = 0;
     int grabX = 0;
