@@ -17,6 +17,23 @@ namespace {
 constexpr int kBaseWidth = 600;
 constexpr int kBaseHeight = 400;
 
+// Qt's word wrapping takes time that grows with the square of the longest run it
+// cannot break (a megabyte of binary takes minutes); text with longer runs than
+// this is wrapped anywhere instead, which looks the same for such text.
+constexpr std::size_t kLongestWrappedRun = 1024;
+
+bool hasLongUnbrokenRun(const std::string& text)
+{
+    std::size_t run = 0;
+    for (const char c : text) {
+        if (c == ' ' || c == '\n' || c == '\t' || c == '\r')
+            run = 0;
+        else if (++run > kLongestWrappedRun)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 std::string readTextForViewer(const std::string& path)
@@ -67,9 +84,9 @@ TextWindow::TextWindow(int x, int y, const std::string& path)
     // Read-only, but the keyboard still selects and scrolls.
     textControl_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     textControl_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    if (qEnvironmentVariableIsSet("PROBE_NOWRAP")) textControl_->setLineWrapMode(QPlainTextEdit::NoWrap);
-    if (qEnvironmentVariableIsSet("PROBE_ANY")) textControl_->setWordWrapMode(QTextOption::WrapAnywhere);
     const std::string text = readTextForViewer(path);
+    if (hasLongUnbrokenRun(text))
+        textControl_->setWordWrapMode(QTextOption::WrapAnywhere);
     textControl_->setPlainText(QString::fromUtf8(text.data(), qsizetype(text.size())));
 
     placeTopLevelWindow(*this, x, y, std::int64_t { kBaseWidth } + x, std::int64_t { kBaseHeight } + y);

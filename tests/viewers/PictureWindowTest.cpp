@@ -72,14 +72,18 @@ protected:
         QCoreApplication::processEvents();
     }
 
-    static int position(PictureWindow* w, Qt::Orientation o) { return o == Qt::Horizontal ? w->scrollX() : w->scrollY(); }
+    static int position(PictureWindow* w, Qt::Orientation o)
+    {
+        return o == Qt::Horizontal ? w->scrollX() : w->scrollY();
+    }
     static int maximum(PictureWindow* w, Qt::Orientation o)
     {
         return o == Qt::Horizontal ? w->horizontalMaximum() : w->verticalMaximum();
     }
 
     // Every client pixel: the picture shifted by the scroll position, white beyond it.
-    static void expectShows(PictureWindow* w, int pictureW, int pictureH, const std::function<uint32_t(int, int)>& colour)
+    static void expectShows(PictureWindow* w, int pictureW, int pictureH,
+                            const std::function<uint32_t(int, int)>& colour)
     {
         const QImage shot = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
         const QSize client = w->clientSize();
@@ -159,6 +163,45 @@ TEST_F(PictureWindowTest, ScrollRequestsFollowTheTable)
             EXPECT_EQ(position(w, h ? Qt::Vertical : Qt::Horizontal), 0);
             delete w;
         }
+    }
+}
+
+TEST_F(PictureWindowTest, ScrollBarActionsGoThroughTheSameRules)
+{
+    // The bars' own stepping is not used: each action becomes a request of the table.
+    const struct {
+        const char* name;
+        std::function<void(QScrollBar*)> act;
+        int expect;
+    } steps[] = {
+        { "arrow forward", [](QScrollBar* b) { b->triggerAction(QAbstractSlider::SliderSingleStepAdd); }, 11 },
+        { "page forward", [](QScrollBar* b) { b->triggerAction(QAbstractSlider::SliderPageStepAdd); }, 22 },
+        { "arrow back", [](QScrollBar* b) { b->triggerAction(QAbstractSlider::SliderSingleStepSub); }, 11 },
+        { "to the end", [](QScrollBar* b) { b->triggerAction(QAbstractSlider::SliderToMaximum); }, 100 },
+        { "page back", [](QScrollBar* b) { b->triggerAction(QAbstractSlider::SliderPageStepSub); }, 89 },
+        { "to the start", [](QScrollBar* b) { b->triggerAction(QAbstractSlider::SliderToMinimum); }, 0 },
+        { "thumb dragged and let go",
+          [](QScrollBar* b) {
+              b->setSliderDown(true);
+              b->setSliderPosition(64);
+              b->setSliderDown(false);
+          },
+          64 },
+    };
+    for (Qt::Orientation axis : kBothAxes) {
+        SCOPED_TRACE(axisName(axis));
+        const bool h = axis == Qt::Horizontal;
+        PictureWindow* w = openPicture(h ? 300 : 50, h ? 50 : 300);
+        ASSERT_NE(w, nullptr);
+        setClientSize(w, h ? QSize(200, 100) : QSize(100, 200));
+        for (const auto& s : steps) {
+            SCOPED_TRACE(s.name);
+            s.act(w->scrollBar(axis));
+            EXPECT_EQ(position(w, axis), s.expect);
+            EXPECT_EQ(w->scrollBar(axis)->value(), s.expect);
+            EXPECT_EQ(w->scrollBar(axis)->sliderPosition(), s.expect);
+        }
+        delete w;
     }
 }
 
