@@ -1,5 +1,6 @@
 #include "platform/WindowPainter.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
 
 #ifdef TASSIO_HAVE_XCB
@@ -15,13 +16,44 @@ WindowPainter::~WindowPainter() = default;
 #ifdef TASSIO_HAVE_XCB
 namespace {
 
-class XcbWindowPainter : public WindowPainter {
+class XcbWindowPainter : public WindowPainter, public QAbstractNativeEventFilter {
 public:
     explicit XcbWindowPainter(xcb_connection_t* c) : connection_(c) {}
     ~XcbWindowPainter() override
     {
+        if (watched_ && qApp)
+            qApp->removeNativeEventFilter(this);
         if (gc_)
             xcb_free_gc(connection_, gc_);
+    }
+
+    void takeOverNotifications(std::uintptr_t window, std::function<void()> onExpose) override
+    {
+        watched_ = static_cast<xcb_window_t>(window);
+        onExpose_ = std::move(onExpose);
+        qApp->installNativeEventFilter(this);
+    }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        auto* ev = static_cast<xcb_generic_event_t*>(message);
+        switch (ev->response_type & 0x7F) {
+        case XCB_EXPOSE: {
+            auto* e = reinterpret_cast<xcb_expose_event_t*>(ev);
+            if (e->window != watched_)
+                return false;
+            // One repaint for the last of a series of exposed rectangles.
+            if (e->count == 0 && onExpose_)
+                onExpose_();
+            return true;
+        }
+        case XCB_CONFIGURE_NOTIFY:
+            return reinterpret_cast<xcb_configure_notify_event_t*>(ev)->window == watched_;
+        default:
+            return false;
+        }
     }
 
     bool paint(std::uintptr_t window, const std::uint32_t* pixels, int stride, int w, int h) override
@@ -67,6 +99,8 @@ private:
     xcb_connection_t* connection_;
     xcb_gcontext_t gc_ = 0;
     xcb_window_t gcWindow_ = 0;
+    xcb_window_t watched_ = 0;
+    std::function<void()> onExpose_;
     std::vector<std::uint32_t> rows_;
 };
 

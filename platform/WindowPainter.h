@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 // Puts pixels straight into a native window, without Qt's backing store: the
@@ -20,6 +21,12 @@ public:
     // bookkeeping (size hints rewritten on every change); Qt learns the new
     // geometry from the server's notification.
     virtual void configure(std::uintptr_t window, int x, int y, int w, int h) = 0;
+
+    // Takes the window's own exposure and geometry notifications away from Qt,
+    // which would otherwise turn each move into widget events and a second
+    // paint: the window is moved and painted only through this painter.
+    // onExpose runs when part of the window needs its pixels again.
+    virtual void takeOverNotifications(std::uintptr_t window, std::function<void()> onExpose) = 0;
 
 protected:
     WindowPainter() = default;

@@ -124,6 +124,8 @@ void SwingWindow::createWindow()
     rect_ = { x, y, x + kSize, y + kSize };
     setGeometry(x, y, kSize, kSize);
     show();
+    if (painter_)
+        painter_->takeOverNotifications(winId(), [this] { paintComposite(); });
     created_ = true;
     restartSwingTimer();
 }
