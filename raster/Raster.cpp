@@ -50,66 +50,95 @@ bool knownRop(uint32_t rop)
     return rop == SRCCOPY || rop == NOTSRCCOPY || rop == SRCAND || rop == SRCPAINT;
 }
 
-// One loop per operation, with the operation fixed at compile time.
+// One loop per operation and conversion, with the operation fixed at compile
+// time and no aliasing between the rows, so that the compiler vectorises them.
+template <uint32_t Rop>
+void colourFromColour(uint32_t* __restrict out, const uint32_t* __restrict in, int n)
+{
+    for (int i = 0; i < n; ++i)
+        out[i] = combine<uint32_t>(Rop, out[i], in[i], 0xFFFFFFu);
+}
+
+template <uint32_t Rop>
+void colourFromMono(uint32_t* __restrict out, const uint8_t* __restrict in, int n, uint32_t one, uint32_t zero)
+{
+    for (int i = 0; i < n; ++i)
+        out[i] = combine<uint32_t>(Rop, out[i], in[i] ? one : zero, 0xFFFFFFu);
+}
+
+template <uint32_t Rop>
+void monoFromMono(uint8_t* __restrict out, const uint8_t* __restrict in, int n)
+{
+    for (int i = 0; i < n; ++i)
+        out[i] = combine<uint8_t>(Rop, out[i], in[i], 1);
+}
+
+template <uint32_t Rop>
+void monoFromColour(uint8_t* __restrict out, const uint32_t* __restrict in, int n, uint32_t back)
+{
+    for (int i = 0; i < n; ++i)
+        out[i] = combine<uint8_t>(Rop, out[i], uint8_t(in[i] == back), 1);
+}
+
 template <uint32_t Rop>
 void blitRows(Bitmap& d, const Bitmap& s, const Clip& c, uint32_t srcBack, uint32_t dstBack, uint32_t dstText)
 {
     for (int row = 0; row < c.h; ++row) {
         if (!d.isMonochrome()) {
             uint32_t* out = d.colourRow(c.y + row) + c.x;
-            if (!s.isMonochrome()) {
-                const uint32_t* in = s.colourRow(c.sy + row) + c.sx;
-                for (int i = 0; i < c.w; ++i)
-                    out[i] = combine<uint32_t>(Rop, out[i], in[i], 0xFFFFFFu);
-            } else {
-                const uint8_t* in = s.monoRow(c.sy + row) + c.sx;
-                for (int i = 0; i < c.w; ++i)
-                    out[i] = combine<uint32_t>(Rop, out[i], in[i] ? dstBack : dstText, 0xFFFFFFu);
-            }
+            if (!s.isMonochrome())
+                colourFromColour<Rop>(out, s.colourRow(c.sy + row) + c.sx, c.w);
+            else
+                colourFromMono<Rop>(out, s.monoRow(c.sy + row) + c.sx, c.w, dstBack, dstText);
         } else {
             uint8_t* out = d.monoRow(c.y + row) + c.x;
-            if (s.isMonochrome()) {
-                const uint8_t* in = s.monoRow(c.sy + row) + c.sx;
-                for (int i = 0; i < c.w; ++i)
-                    out[i] = combine<uint8_t>(Rop, out[i], in[i], 1);
-            } else {
-                const uint32_t* in = s.colourRow(c.sy + row) + c.sx;
-                for (int i = 0; i < c.w; ++i)
-                    out[i] = combine<uint8_t>(Rop, out[i], in[i] == srcBack ? 1 : 0, 1);
-            }
+            if (s.isMonochrome())
+                monoFromMono<Rop>(out, s.monoRow(c.sy + row) + c.sx, c.w);
+            else
+                monoFromColour<Rop>(out, s.colourRow(c.sy + row) + c.sx, c.w, srcBack);
         }
     }
 }
 
-// For each destination index along one axis: the source indices it covers and
-// the length of each overlap, in units where a destination pixel is srcLen long
-// and a source pixel dstLen long.
+// For each destination index along one axis: the source indices it covers.
+// In units where a destination pixel is srcLen long and a source pixel dstLen
+// long, destination i starts at lo = i * srcLen and source j at j * dstLen.
 struct Span {
-    int first;                   // index into weights
     int count;
     int source;                  // first source index
+    int64_t lo;
 };
 
-void boxWeights(int dstLen, int srcOrigin, int srcLen, int srcLimit, std::vector<Span>& spans,
-                std::vector<uint32_t>& weights)
+// The overlaps are computed where they are used rather than kept in a table:
+// a table holds one entry per source pixel, which for a picture a hundred
+// million pixels wide is far more memory than its own file.
+struct Axis {
+    int dstLen, srcOrigin, srcLen, srcLimit;
+
+    uint64_t weight(const Span& sp, int source) const
+    {
+        int64_t j = int64_t { source } - srcOrigin;
+        return static_cast<uint64_t>(std::min(sp.lo + srcLen, (j + 1) * dstLen) - std::max(sp.lo, j * dstLen));
+    }
+};
+
+void boxSpans(const Axis& a, std::vector<Span>& spans)
 {
-    spans.assign(static_cast<std::size_t>(dstLen), Span { 0, 0, 0 });
-    weights.clear();
-    for (int i = 0; i < dstLen; ++i) {
-        int64_t lo = int64_t { i } * srcLen, hi = lo + srcLen;
-        int64_t j0 = lo / dstLen, j1 = (hi + dstLen - 1) / dstLen;
+    spans.assign(static_cast<std::size_t>(a.dstLen), Span { 0, 0, 0 });
+    for (int i = 0; i < a.dstLen; ++i) {
+        int64_t lo = int64_t { i } * a.srcLen, hi = lo + a.srcLen;
+        int64_t j0 = lo / a.dstLen, j1 = (hi + a.dstLen - 1) / a.dstLen;
         Span& sp = spans[static_cast<std::size_t>(i)];
-        sp.first = static_cast<int>(weights.size());
+        sp.lo = lo;
         sp.source = -1;
         for (int64_t j = j0; j < j1; ++j) {
-            int64_t src = srcOrigin + j;
-            int64_t overlap = std::min(hi, (j + 1) * dstLen) - std::max(lo, j * dstLen);
-            if (overlap <= 0 || src < 0 || src >= srcLimit)
+            int64_t src = a.srcOrigin + j;
+            int64_t overlap = std::min(hi, (j + 1) * a.dstLen) - std::max(lo, j * a.dstLen);
+            if (overlap <= 0 || src < 0 || src >= a.srcLimit)
                 continue;
             if (sp.source < 0)
                 sp.source = static_cast<int>(src);
-            // Source indices are consecutive, so only the weights are stored.
-            weights.push_back(static_cast<uint32_t>(overlap));
+            // Source indices are consecutive, so a count is enough.
             ++sp.count;
         }
     }
@@ -144,10 +173,10 @@ bool stretchRows(Bitmap& dst, int x, int y, int w, int h, int srcWidth, int srcH
     if (w <= 0 || h <= 0 || sw <= 0 || sh <= 0)
         return true;
 
+    const Axis ax { w, sx, sw, srcWidth }, ay { h, sy, sh, srcHeight };
     std::vector<Span> xs, ys;
-    std::vector<uint32_t> wx, wy;
-    boxWeights(w, sx, sw, srcWidth, xs, wx);
-    boxWeights(h, sy, sh, srcHeight, ys, wy);
+    boxSpans(ax, xs);
+    boxSpans(ay, ys);
 
     // Each source row is fetched and filtered horizontally once; neighbouring
     // destination rows share at most their boundary row, which stays cached.
@@ -168,7 +197,7 @@ bool stretchRows(Bitmap& dst, int x, int y, int w, int h, int srcWidth, int srcH
                     const Span& vx = xs[static_cast<std::size_t>(j)];
                     uint64_t r = 0, g = 0, b = 0, total = 0;
                     for (int m = 0; m < vx.count; ++m) {
-                        uint64_t weight = wx[static_cast<std::size_t>(vx.first + m)];
+                        uint64_t weight = ax.weight(vx, vx.source + m);
                         uint32_t p = row[vx.source + m];
                         r += weight * (p >> 16 & 0xFF);
                         g += weight * (p >> 8 & 0xFF);
@@ -183,7 +212,7 @@ bool stretchRows(Bitmap& dst, int x, int y, int w, int h, int srcWidth, int srcH
                 }
                 cachedRow = sourceRow;
             }
-            uint64_t weightY = wy[static_cast<std::size_t>(vy.first + k)];
+            uint64_t weightY = ay.weight(vy, vy.source + k);
             for (std::size_t n = 0; n < acc.size(); ++n)
                 acc[n] += filtered[n] * weightY;
         }
