@@ -40,7 +40,7 @@ def main(binary, seconds):
         program = s.install_program(binary)
         with open(os.path.join(os.path.dirname(program), "Tassio.ini"), "w") as f:
             f.write(f"-1,-1,{INTERVAL_MS},128,64,1,0,1,0,NULL NULL\n")
-        tassio = s.start(program)
+        tassio = s.start(program, dict(x.split('=', 1) for x in os.environ.get('TASSIO_BENCH_ENV', '').split() if '=' in x))
         s.find_window("Tassio")
         cat = subprocess.Popen([oneko], env=s.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         s.procs.append(cat)

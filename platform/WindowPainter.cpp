@@ -5,6 +5,9 @@
 
 #ifdef TASSIO_HAVE_XCB
 #include <xcb/xcb.h>
+#ifdef TASSIO_HAVE_XCB_SHAPE
+#include <xcb/shape.h>
+#endif
 
 #include <cstdlib>
 #include <cstring>
@@ -18,7 +21,42 @@ namespace {
 
 class XcbWindowPainter : public WindowPainter, public QAbstractNativeEventFilter {
 public:
-    explicit XcbWindowPainter(xcb_connection_t* c) : connection_(c) {}
+    explicit XcbWindowPainter(xcb_connection_t* c) : connection_(c)
+    {
+#ifdef TASSIO_HAVE_XCB_SHAPE
+        const xcb_query_extension_reply_t* shape = xcb_get_extension_data(c, &xcb_shape_id);
+        shape_ = shape && shape->present;
+#endif
+    }
+
+    bool canShape() const override { return shape_; }
+
+    void setShape(std::uintptr_t window, const std::uint8_t* mask, int stride, int w, int h) override
+    {
+#ifndef TASSIO_HAVE_XCB_SHAPE
+        (void)window, (void)mask, (void)stride, (void)w, (void)h;
+#else
+        if (!shape_ || w <= 0 || h <= 0)
+            return;
+        // One rectangle per run of opaque pixels in a row.
+        rects_.clear();
+        for (int y = 0; y < h; ++y) {
+            const std::uint8_t* row = mask + std::size_t(y) * std::size_t(stride);
+            for (int x = 0; x < w;) {
+                while (x < w && !row[x])
+                    ++x;
+                const int start = x;
+                while (x < w && row[x])
+                    ++x;
+                if (x > start)
+                    rects_.push_back({ std::int16_t(start), std::int16_t(y), std::uint16_t(x - start), 1 });
+            }
+        }
+        xcb_shape_rectangles(connection_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_YX_SORTED,
+                             static_cast<xcb_window_t>(window), 0, 0, std::uint32_t(rects_.size()), rects_.data());
+        xcb_flush(connection_);
+#endif
+    }
     ~XcbWindowPainter() override
     {
         if (watched_ && qApp)
@@ -102,6 +140,10 @@ private:
     xcb_window_t watched_ = 0;
     std::function<void()> onExpose_;
     std::vector<std::uint32_t> rows_;
+#ifdef TASSIO_HAVE_XCB_SHAPE
+    std::vector<xcb_rectangle_t> rects_;
+#endif
+    bool shape_ = false;
 };
 
 // 24-bit TrueColor, 32 bits a pixel, little-endian: 0x00RRGGBB as it is.

@@ -28,6 +28,12 @@ public:
     // onExpose runs when part of the window needs its pixels again.
     virtual void takeOverNotifications(std::uintptr_t window, std::function<void()> onExpose) = 0;
 
+    // Whether the window can be cut to the figure's shape (X SHAPE extension).
+    virtual bool canShape() const = 0;
+    // Cuts the window to the pixels where mask (one byte a pixel, stride bytes
+    // a row) is non-zero; clicks and drops elsewhere reach what lies below.
+    virtual void setShape(std::uintptr_t window, const std::uint8_t* mask, int stride, int w, int h) = 0;
+
 protected:
     WindowPainter() = default;
 };

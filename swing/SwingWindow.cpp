@@ -124,8 +124,12 @@ void SwingWindow::createWindow()
     rect_ = { x, y, x + kSize, y + kSize };
     setGeometry(x, y, kSize, kSize);
     show();
-    if (painter_)
+    if (painter_) {
         painter_->takeOverNotifications(winId(), [this] { paintComposite(); });
+        // Cut to the figure, the desktop shows through live around it.
+        const QByteArray noShape = qgetenv("TASSIO_NO_SHAPE");
+        shaped_ = painter_->canShape() && noShape != "1";
+    }
     created_ = true;
     restartSwingTimer();
 }
@@ -165,11 +169,14 @@ void SwingWindow::setTopMost(bool on)
 void SwingWindow::loadBuiltInFigure(int baseId)
 {
     compositor.loadBuiltInFigure(baseId);
+    ++figureGeneration_;
 }
 
 int SwingWindow::loadPictureFigure(const std::string& path)
 {
-    return compositor.loadPictureFigure(path);
+    const int loaded = compositor.loadPictureFigure(path);
+    figureGeneration_ += loaded;
+    return loaded;
 }
 
 void SwingWindow::timerEvent(QTimerEvent* event)
@@ -228,6 +235,11 @@ void SwingWindow::paintComposite()
         compositor.paint(k, motion.prevWindowDX, motion.prevWindowDY,
                          compositor.backgroundPending == -1 ? &firstBackground_ : nullptr);
         compositeStale_ = false;
+        if (shaped_ && (k != shapeFrame_ || figureGeneration_ != shapeGeneration_)) {
+            painter_->setShape(winId(), compositor.opaqueMask.monoRow(0), kSize, kSize, kSize);
+            shapeFrame_ = k;
+            shapeGeneration_ = figureGeneration_;
+        }
     }
     if (painter_) {
         // The X server clips the 96 x 96 image to the window's 95 x 95 or 96.

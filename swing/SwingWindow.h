@@ -85,6 +85,12 @@ private:
     bool created_ = false;
     // The composite no longer matches the window's place: it moved.
     bool compositeStale_ = true;
+    // The window is cut to the figure's opaque pixels; the cut follows the
+    // frame shown and the figure loaded.
+    bool shaped_ = false;
+    int shapeFrame_ = -1;
+    int shapeGeneration_ = -1;
+    int figureGeneration_ = 0;
     // Drag state: the press point in window coordinates.
     int dragInProgress = 0;
     int grabX = 0;

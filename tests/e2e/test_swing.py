@@ -100,34 +100,72 @@ def composite_matches(shot, origin, frames, pattern_at):
     return False
 
 
+def check_clean_screen(s, proc, wid, pattern_at):
+    """Stops the program and checks the whole screen: the pattern everywhere,
+    but for one figure frame drawn in the window."""
+    os.kill(proc.pid, signal.SIGSTOP)
+    try:
+        time.sleep(0.3)
+        s.d.sync()
+        x, y, w, h = s.window_geometry(wid)
+        shot = s.screenshot()
+        px = shot.load()
+        stray = 0
+        for yy in range(s.height):
+            for xx in range(s.width):
+                if x <= xx < x + w and y <= yy < y + h:
+                    continue
+                if px[xx, yy] != pattern_at(xx, yy):
+                    stray += 1
+        check(stray == 0, f"{stray} stray pixels outside the figure window at {(x, y, w, h)}")
+        window = shot.crop((x, y, x + 95, y + 95)).load()
+        check(composite_matches(window, (x, y), load_frames(0), pattern_at),
+              "the window does not show a girl frame over the desktop")
+    finally:
+        os.kill(proc.pid, signal.SIGCONT)
+
+
+def no_trails(extra_env):
+    with Session() as s:
+        program = s.install_program(BINARY)
+        with open(os.path.join(os.path.dirname(program), "Tassio.ini"), "w") as f:
+            f.write("-1,-1,20,128,64,1,0,1,0,NULL NULL\n")
+        proc = s.start(program, extra_env)
+        wid = s.find_window("Tassio")
+        time.sleep(300 * 0.020 + 0.5)
+        check_clean_screen(s, proc, wid, pattern_pixel)
+        s.close_panel()
+        proc.wait(timeout=10)
+
+
 def test_no_trails():
+    no_trails({})
+
+
+def test_no_trails_without_shaping():
+    no_trails({"TASSIO_NO_SHAPE": "1"})
+
+
+def test_desktop_shows_through_live():
+    """The figure window is cut to the figure: a desktop that changes behind
+    it shows at once around the figure."""
+    from PIL import Image
+
+    def new_pattern(x, y):
+        return ((x * 3) & 0xFF, (y * 11) & 0xFF, 0x90 if (x // 5 + y // 7) & 1 else 0x20)
+
     with Session() as s:
         program = s.install_program(BINARY)
         with open(os.path.join(os.path.dirname(program), "Tassio.ini"), "w") as f:
             f.write("-1,-1,20,128,64,1,0,1,0,NULL NULL\n")
         proc = s.start(program)
         wid = s.find_window("Tassio")
-        time.sleep(300 * 0.020 + 0.5)
-        os.kill(proc.pid, signal.SIGSTOP)
-        try:
-            time.sleep(0.3)
-            s.d.sync()
-            x, y, w, h = s.window_geometry(wid)
-            shot = s.screenshot()
-            px = shot.load()
-            stray = 0
-            for yy in range(s.height):
-                for xx in range(s.width):
-                    if x <= xx < x + w and y <= yy < y + h:
-                        continue
-                    if px[xx, yy] != pattern_pixel(xx, yy):
-                        stray += 1
-            check(stray == 0, f"{stray} stray pixels outside the figure window at {(x, y, w, h)}")
-            window = shot.crop((x, y, x + 95, y + 95)).load()
-            check(composite_matches(window, (x, y), load_frames(0), pattern_pixel),
-                  "the window does not show a girl frame over the clean desktop")
-        finally:
-            os.kill(proc.pid, signal.SIGCONT)
+        time.sleep(1.0)
+        img = Image.new("RGB", (s.width, s.height))
+        img.putdata([new_pattern(x, y) for y in range(s.height) for x in range(s.width)])
+        s.set_root_pattern(img)
+        time.sleep(2 * 0.020 + 0.02)
+        check_clean_screen(s, proc, wid, new_pattern)
         s.close_panel()
         proc.wait(timeout=10)
 
@@ -144,7 +182,8 @@ def test_no_display_is_a_clear_error():
     check(len(lines) == 1 and "display" in lines[0].lower(), f"stderr: {r.stderr!r}")
 
 
-TESTS = [test_first_run_position_and_saved_settings, test_no_trails, test_no_display_is_a_clear_error]
+TESTS = [test_first_run_position_and_saved_settings, test_no_trails, test_no_trails_without_shaping,
+         test_desktop_shows_through_live, test_no_display_is_a_clear_error]
 
 if __name__ == "__main__":
     run_tests(TESTS)
