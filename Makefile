@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run test test-sanitize bench clean
+.PHONY: all deps configure build run test test-sanitize bench soak clean
 
 all: build
 
@@ -32,6 +32,11 @@ test-sanitize: deps
 bench: build
 	@$(BUILD)/bench/tassio_bench
 	@/usr/bin/python3 bench/measure_program.py $(BUILD)/tassio 10
+
+# A long run under Xvfb: make soak SECONDS=3600
+SECONDS ?= 120
+soak: build
+	@/usr/bin/python3 tests/e2e/soak.py $(BUILD)/tassio $(SECONDS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
