@@ -33,10 +33,9 @@ bench: build
 	@$(BUILD)/bench/tassio_bench
 	@/usr/bin/python3 bench/measure_program.py $(BUILD)/tassio 10
 
-# A long run under Xvfb: make soak SECONDS=3600
-SECONDS ?= 120
+# A long run under Xvfb: make soak SECONDS=3600 (two minutes by default)
 soak: build
-	@/usr/bin/python3 tests/e2e/soak.py $(BUILD)/tassio $(SECONDS)
+	@/usr/bin/python3 tests/e2e/soak.py $(BUILD)/tassio $(or $(SECONDS),120)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
