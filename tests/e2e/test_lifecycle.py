@@ -69,7 +69,35 @@ def test_sigkill_keeps_the_previous_file():
         check(settings_of(program) == line, "a killed run changed the file")
 
 
-TESTS = [test_termination_signals_save_the_settings, test_lost_x_connection_saves_the_settings,
+def test_hostile_settings_neither_crash_nor_freeze():
+    lines = [
+        "300,100,0,128,64,1,0,1,0,NULL NULL",            # a 0 ms interval
+        "300,100,100,0,64,1,0,1,0,NULL NULL",            # no string at all
+        "300,100,5,-400,64,1,-7,1,0,NULL NULL",          # negative length and figure
+        "2147483647,-2147483648,1,2147483647,999,1,2147483647,0,1,NULL NULL",
+        "\x00\xff\xfe garbage \x01\x02",
+    ]
+    with Session() as s:
+        program = s.install_program(BINARY)
+        for line in lines:
+            with open(os.path.join(os.path.dirname(program), "Tassio.ini"), "w", encoding="latin-1") as f:
+                f.write(line + "\n")
+                for i in range(100000):
+                    f.write(f"/nonexistent/p{i}.bmp n{i}\n")
+            t = time.time()
+            proc = s.start(program)
+            s.find_window("Tassio", timeout=20)
+            time.sleep(1.0)
+            check(proc.poll() is None, f"{line!r}: the program ended")
+            s.close_panel()
+            proc.wait(timeout=20)
+            check(proc.returncode == 0, f"{line!r}: exit status {proc.returncode}")
+            check(time.time() - t < 15, f"{line!r}: took {time.time() - t:.1f} s")
+            saved = open(os.path.join(os.path.dirname(program), "Tassio.ini"), encoding="latin-1").read()
+            check(len(saved.splitlines()) == 100001, f"{line!r}: pictures lost")
+
+
+TESTS = [test_hostile_settings_neither_crash_nor_freeze, test_termination_signals_save_the_settings, test_lost_x_connection_saves_the_settings,
          test_sigkill_keeps_the_previous_file]
 
 if __name__ == "__main__":
