@@ -4,13 +4,15 @@ usage: /usr/bin/python3 tools/screenshots.py build/tassio docs
 """
 
 import os
+import shutil
 import sys
 import time
 
 from PIL import Image
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from harness import Session  # noqa: E402
+from harness import RESOURCES, Session  # noqa: E402
+from xdnd import drop_files  # noqa: E402
 
 
 def desktop(width, height):
@@ -38,6 +40,23 @@ def main(binary, out):
         x, y, w, h = s.window_geometry(panel)
         s.screenshot().crop((x - 4, y - 26, x + w + 4, y + h + 4)).save(os.path.join(out, "panel.png"))
         s.xdotool("key", "Escape")
+        proc.wait(timeout=10)
+
+        # A picture dropped on the figure opens in a viewer.
+        with open(os.path.join(os.path.dirname(program), "Tassio.ini"), "w") as f:
+            f.write("600,300,200,128,64,1,0,1,0,NULL NULL\n")
+        proc = s.start(program)
+        wid = s.find_window("Tassio")
+        time.sleep(0.5)
+        picture = os.path.join(s.tmp, "about.bmp")
+        shutil.copy(os.path.join(RESOURCES, "about.bmp"), picture)
+        x, y, w, h = s.window_geometry(wid)
+        drop_files(s.display_name, wid, [picture], x + w // 2, y + h // 2)
+        viewer = s.find_window(picture)
+        time.sleep(0.8)
+        vx, vy, vw, vh = s.window_geometry(viewer)
+        s.screenshot().crop((0, 0, vx + vw + 8, vy + vh + 8)).save(os.path.join(out, "viewer.png"))
+        s.close_panel()
         proc.wait(timeout=10)
 
 
