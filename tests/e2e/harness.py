@@ -39,6 +39,7 @@ class Session:
         self.sound = sound
         self.width, self.height = width, height
         self.procs = []
+        self.groups = []  # process groups to end as a whole
         self.tmp = tempfile.mkdtemp(prefix="tassio-e2e-")
 
     def __enter__(self):
@@ -75,6 +76,12 @@ class Session:
         return self
 
     def __exit__(self, *exc):
+        # PulseAudio leaves helpers of its own behind unless its whole group goes.
+        for g in self.groups:
+            try:
+                os.killpg(g, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
         for p in reversed(self.procs):
             if p.poll() is None:
                 p.kill()
@@ -97,8 +104,9 @@ class Session:
             ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
              "--load=module-native-protocol-unix",
              "--load=module-null-sink sink_name=nul norewinds=1", "--load=module-always-sink"],
-            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         self.procs.append(pa)
+        self.groups.append(pa.pid)
         self.wait_for(lambda: "Default Sink: nul" in self.pactl("info"), 15, "pulseaudio did not start")
 
     def pactl(self, *args):
