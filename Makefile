@@ -1,10 +1,11 @@
 # Every target installs what it needs first; see README.md.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run test test-sanitize bench soak clean
+.PHONY: all deps configure build run test test-sanitize bench soak fuzz clean
 
 all: build
 
@@ -37,5 +38,9 @@ bench: build
 soak: build
 	@/usr/bin/python3 tests/e2e/soak.py $(BUILD)/tassio $(or $(SECONDS),120)
 
+# libFuzzer targets (clang), SECONDS seconds each (default 60); fails on any crash.
+fuzz: deps
+	@FUZZ_BUILD=$(FUZZ_BUILD) FUZZ_JOBS=$(JOBS) ./fuzz/run.sh $(or $(SECONDS),60)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

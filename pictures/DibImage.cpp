@@ -45,6 +45,9 @@ struct Channel {
             m >>= 1;
             ++bits;
         }
+        // Only the lowest run of ones counts: the bits of a broken mask above
+        // a gap would spill into the next channel and past 0x00RRGGBB.
+        mask = bits == 32 ? ~0u : ((1u << bits) - 1) << shift;
     }
     uint32_t get(uint32_t pixel) const
     {

@@ -182,13 +182,27 @@ std::string encodeSettingsToken(const std::string& value)
 {
     if (value.empty())
         return kEmptyToken;
+    // A '%' is escaped only where it would otherwise read back as an escape.
+    // Then no value grows when written again, so whatever was read fits where
+    // it came from: a picture line is read in pieces of 1022 characters and a
+    // token is cut at 64 KiB, and a longer rewrite would be read differently.
+    if (value == kEmptyToken)
+        return "%25" + value.substr(1);
     std::string out;
     out.reserve(value.size());
-    for (char c : value) {
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
         const char* code = nullptr;
         for (const auto& e : kEscapes) {
             if (e.ch == c)
                 code = e.code;
+        }
+        if (c == '%') {
+            bool readsAsEscape = false;
+            for (const auto& e : kEscapes)
+                readsAsEscape = readsAsEscape || value.compare(i, 3, e.code) == 0;
+            if (!readsAsEscape)
+                code = nullptr;
         }
         if (code)
             out += code;

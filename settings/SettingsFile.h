@@ -15,9 +15,10 @@ void readSettingsFile(const std::string& path, AppSettings& settings);
 // or an unwritable folder leaves the previous file intact. Returns false then.
 bool writeSettingsFile(const std::string& path, const AppSettings& settings);
 
-// Values are stored as single white-space-delimited tokens. Blanks, tabs, line
-// ends and '%' inside a value are written as %20, %09, %0A, %0D, %0B, %0C and
-// %25, and an empty value as the token %00. Any other '%' stands for itself, so
-// files written without this escape read as before.
+// Values are stored as single white-space-delimited tokens. Blanks, tabs and
+// line ends inside a value are written as %20, %09, %0A, %0D, %0B and %0C, an
+// empty value as the token %00, and a '%' as %25 only where it would otherwise
+// read back as one of these. Any other '%' stands for itself, so files written
+// without this escape read as before and no value grows when saved again.
 std::string encodeSettingsToken(const std::string& value);
 std::string decodeSettingsToken(const std::string& token);

@@ -147,8 +147,9 @@ inline void expectPictureHandled(const std::string& path, const std::string& byt
     std::vector<Bitmap> before = framesOf(f.c);
     bool usable = loaded && int64_t { w } * h <= FigureCompositor::kMaxPicturePixels;
     EXPECT_EQ(f.c.loadPictureFigure(path), usable ? 1 : 0);
-    if (!usable)
+    if (!usable) {
         EXPECT_TRUE(sameFrames(f.c, before)) << "a refused picture changed the frames";
+    }
 }
 
 } // namespace checks

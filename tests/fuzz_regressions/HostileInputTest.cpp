@@ -183,6 +183,66 @@ TEST(HostileHeaders, PicturesOverThePixelLimitAreRefusedAsFigures)
     }
 }
 
+// A picture's width used to cost a table entry per column on top of the row
+// being decoded: a 12.5 MB file one row of 10^8 pixels wide took 1.2 GB.
+TEST(HostileHeaders, WidePicturesCostOneRowBeyondTheirFile)
+{
+    struct Case { const char* name; int32_t w, h; };
+    const Case cases[] = {
+        { "oneRow", 10'000'000, 1 },
+        { "fiveRows", 2'000'000, 5 },
+        { "square", 3000, 3000 },
+    };
+    TempDir dir;
+    ASSERT_TRUE(dir.ok());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(std::string(c.name) + ".bmp");
+        std::size_t fileSize = 0;
+        ASSERT_TRUE(writeSparsePicture(path, c.w, c.h, fileSize));
+        checks::Compositor f;
+        AllocationProbe probe;
+        ASSERT_EQ(f.c.loadPictureFigure(path), 1);
+        // The file, one decoded row, and the fixed 96 x 96 work.
+        EXPECT_LT(probe.peak(), fileSize + 4 * std::size_t(c.w) + (1 << 20));
+    }
+}
+
+// A colour mask is meant to be one run of ones. One with a gap used to let the
+// bits above the gap spill into the next channel and past 0x00RRGGBB; only
+// the lowest run counts now.
+TEST(HostileHeaders, BrokenBitMasksStayInTheirChannel)
+{
+    struct Case { const char* name; int bits; uint32_t red, green, blue, stored, drawn; };
+    const Case cases[] = {
+        { "contiguous32", 32, 0x00FF0000, 0x0000FF00, 0x000000FF, 0xAB123456, 0x123456 },
+        { "greenWithAGap", 32, 0x00FF0000, 0xFF00FF00, 0x000000FF, 0xAB123456, 0x123456 },
+        { "blueTwelveBitsThenAGap", 32, 0, 0, 0xFF000FFF, 0xFF000ABC, 0x0000AB },
+        { "redWholeWord", 32, 0xFFFFFFFF, 0, 0, 0x9A000000, 0x9A0000 },
+        { "blueWithAGap16", 16, 0x7C00, 0x03E0, 0x801F, 0x801F, 0x0000FF },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes b = claimedHeader(1, 1, c.bits, 12 + 4);
+        testbmp::put32(b, 10, 54 + 12);
+        testbmp::put32(b, 30, 3); // bit fields
+        testbmp::put32(b, 54, c.red);
+        testbmp::put32(b, 58, c.green);
+        testbmp::put32(b, 62, c.blue);
+        testbmp::put32(b, 66, c.stored);
+        DibImage image(b.data(), b.size());
+        ASSERT_TRUE(image.hasData());
+        Bitmap target = Bitmap::colour(1, 1);
+        MemoryDC dc;
+        dc.select(&target);
+        image.Draw(dc);
+        EXPECT_EQ(target.pixel(0, 0), c.drawn);
+        uint32_t row = 0;
+        ASSERT_TRUE(image.decodeRow(0, &row));
+        EXPECT_EQ(row, c.drawn);
+    }
+}
+
 TEST(HostileFiles, SpecialFilesNeverBlock)
 {
     TempDir dir;
@@ -304,8 +364,9 @@ TEST(HostileSettings, TenMegabyteTokensStayBounded)
         AppSettings s = checks::readSettingsBytes(dir, c.text);
         EXPECT_LE(s.soundFile.size(), 64u * 1024u);
         EXPECT_LE(s.textProgram.size(), 64u * 1024u);
-        if (c.text2)
+        if (c.text2) {
             EXPECT_EQ(s.textProgram, c.text2);
+        }
         for (const std::string& p : s.picturePaths)
             EXPECT_LE(p.size(), 1022u);
         EXPECT_EQ(s.picturePaths.count(), s.pictureNames.count());

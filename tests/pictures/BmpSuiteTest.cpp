@@ -71,8 +71,9 @@ TEST(BmpSuite, GoodPalettedAndTrueColourFilesMatchAnIndependentReader)
         for (int y = 0; y < hgt; ++y)
             for (int x = 0; x < w; ++x)
                 wrong += target.pixel(x, y) != (oracle.pixel(x, y) & 0xFFFFFFu);
-        if (required)
+        if (required) {
             EXPECT_EQ(wrong, 0) << name.toStdString();
+        }
         ++compared;
     }
     EXPECT_GE(compared, 10);
