@@ -4,8 +4,9 @@ ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
+PREFIX     ?= /usr/local
 
-.PHONY: all deps configure build run test test-sanitize bench soak fuzz clean
+.PHONY: all deps configure build run test test-sanitize bench soak fuzz install uninstall clean
 
 all: build
 
@@ -37,6 +38,14 @@ bench: build
 # A long run under Xvfb: make soak SECONDS=3600 (two minutes by default)
 soak: build
 	@/usr/bin/python3 tests/e2e/soak.py $(BUILD)/tassio $(or $(SECONDS),120)
+
+# Installs under $(DESTDIR)$(PREFIX); the build's install_manifest.txt lists what went where.
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD) --prefix "$(PREFIX)"
+
+# Removes exactly the files that manifest lists, under $(DESTDIR).
+uninstall:
+	@DESTDIR="$(DESTDIR)" cmake -DMANIFEST="$(BUILD)/install_manifest.txt" -P packaging/uninstall.cmake
 
 # libFuzzer targets (clang), SECONDS seconds each (default 60); fails on any crash.
 fuzz: deps

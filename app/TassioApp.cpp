@@ -1,9 +1,11 @@
 #include "app/TassioApp.h"
 
+#include "app/TrayIcon.h"
 #include "dialogs/SettingsDialog.h"
 #include "platform/Desktop.h"
 #include "platform/SoundPlayer.h"
 #include "settings/SettingsFile.h"
+#include "settings/SettingsLocation.h"
 
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -14,6 +16,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -61,6 +64,7 @@ void TassioApp::saveSettingsOnce()
     if (settingsSaved_ || settingsPath.empty())
         return;
     settingsSaved_ = true;
+    ensureParentFolder(settingsPath);
     writeSettingsFile(settingsPath, settings);
 }
 
@@ -103,14 +107,17 @@ void TassioApp::watchTerminationSignals()
 
 int TassioApp::initInstance()
 {
-    settingsPath = settingsFilePath(executablePath());
-    readSettingsFile(settingsPath, settings);
+    settingsPath = chooseSettingsPathFromEnvironment(executablePath());
+    readSettingsFile(settingsReadPath(settingsPath, executablePath()), settings);
     watchTerminationSignals();
     {
         // The panel creates the figure window while it is being built, and its
         // run is the program's whole life.
         SettingsDialog panel(settings, &swingWindow);
         panel_ = &panel;
+        // Where the desktop has a tray, its icon brings the panel back and its
+        // menu ends the run the normal way.
+        auto tray = std::make_unique<TrayIcon>(&panel, [&panel] { panel.accept(); });
         // Runs until the panel closes, like a modal dialog, but without
         // blocking input to the figure and the viewers: the panel has no owner
         // to disable.
@@ -120,6 +127,7 @@ int TassioApp::initInstance()
         panel.show();
         if (!sessionEnding_)
             loop.exec();
+        tray.reset();
 
         // Shutdown, in this order: the exit sound to its end, the figure gone,
         // then the settings written.

@@ -5,8 +5,9 @@ class QLocale;
 
 // The program is written with Chinese texts; everyone else gets English.
 // The translation is compiled into the program. The language comes from
-// QLocale::system(), that is from LC_ALL, LC_MESSAGES or LANG; the C and
-// POSIX locales mean English. The settings file is not affected: figure
+// QLocale::system(): the first of LC_ALL, LC_MESSAGES and LANG that is set,
+// unless LANGUAGE names another one first; the C and POSIX locales mean
+// English whatever LANGUAGE says. The settings file is not affected: figure
 // names are stored as the user gave them.
 //
 // Returns true when the English texts are installed. Call it once, after the

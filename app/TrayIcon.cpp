@@ -33,9 +33,12 @@ TrayIcon::TrayIcon(QWidget* panel, std::function<void()> quit, bool trayAvailabl
     menu_->addSeparator();
     quitAction_ = menu_->addAction(tr("退出"));
     connect(settingsAction_, &QAction::triggered, this, &TrayIcon::showPanel);
-    // Queued: the shutdown ends the panel's modal run, which should not
-    // happen inside the menu's own event handling.
-    connect(quitAction_, &QAction::triggered, this, [this] { quit_(); }, Qt::QueuedConnection);
+    // Queued: the shutdown ends the panel's run, which should not happen
+    // inside the menu's own event handling.
+    connect(quitAction_, &QAction::triggered, this, [this] {
+        if (quit_)
+            quit_();
+    }, Qt::QueuedConnection);
 
     icon_ = std::make_unique<QSystemTrayIcon>(image);
     icon_->setToolTip(QStringLiteral("Tassio"));
@@ -44,11 +47,7 @@ TrayIcon::TrayIcon(QWidget* panel, std::function<void()> quit, bool trayAvailabl
     icon_->show();
 }
 
-TrayIcon::~TrayIcon()
-{
-    // The icon leaves the tray before its menu goes.
-    icon_.reset();
-}
+TrayIcon::~TrayIcon() = default;
 
 void TrayIcon::activated(QSystemTrayIcon::ActivationReason reason)
 {

@@ -41,7 +41,8 @@ public slots:
 private:
     QWidget* panel_;
     std::function<void()> quit_;
-    // Declared before the icon, which refers to it, so it goes last.
+    // Declared before the icon, which refers to it: the icon leaves the tray
+    // before its menu goes.
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> icon_;
     QAction* settingsAction_ = nullptr;

@@ -1,4 +1,5 @@
 #include "app/TassioApp.h"
+#include "app/Translations.h"
 
 #include <QApplication>
 
@@ -48,6 +49,7 @@ int main(int argc, char* argv[])
         return 1;
 
     QApplication application(argc, argv);
+    installTranslations(application);
     // Viewer windows do not keep the program alive, nor does closing them end it.
     application.setQuitOnLastWindowClosed(false);
     TassioApp tassio;

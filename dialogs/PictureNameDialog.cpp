@@ -56,7 +56,7 @@ void PictureNameDialog::accept()
     const QString text = ui_->nameEdit->text();
     if (utf8Length(text) > kMaxNameBytes) {
         QMessageBox box(QMessageBox::Warning, applicationName(),
-                        QStringLiteral("请填入不多于%1个的字符。").arg(kMaxNameBytes), QMessageBox::Ok);
+                        tr("请填入不多于%1个的字符。").arg(kMaxNameBytes), QMessageBox::Ok);
         box.exec();
         ui_->nameEdit->setFocus();
         ui_->nameEdit->selectAll();

@@ -11,6 +11,7 @@ libpulse-dev libxcb1-dev libxcb-shm0-dev libxcb-shape0-dev
 fonts-wqy-microhei
 xvfb xauth openbox xdotool x11-utils x11-xserver-utils
 python3 python3-xlib python3-pil
+appstream desktop-file-utils
 pulseaudio pulseaudio-utils
 clang libclang-rt-14-dev
 "

@@ -161,6 +161,12 @@ class Session:
 
     def start(self, program, extra_env=None):
         env = dict(self.env)
+        # The tests find the panel by its Chinese title: the program shows its
+        # Chinese texts, in a UTF-8 locale every system has (window titles
+        # reach X in the locale's encoding, and xdotool matches them in UTF-8).
+        for name in ("LC_ALL", "LC_MESSAGES"):
+            env.pop(name, None)
+        env.update(LANG="C.UTF-8", LANGUAGE="zh_CN")
         env.update(extra_env or {})
         p = subprocess.Popen([program], env=env, cwd=os.path.dirname(program),
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
