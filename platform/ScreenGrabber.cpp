@@ -26,6 +26,10 @@ std::unique_ptr<ScreenGrabber> ScreenGrabber::create()
             if (!xcb_parse_display(nullptr, &host, &display, &screenNumber))
                 screenNumber = 0;
             std::free(host);
+            // Qt's connection is read by Qt's own event thread; a grab waiting
+            // there for its reply costs a hand-over between threads each tick.
+            if (auto grabber = XcbScreenGrabber::createWithOwnConnection(screenNumber))
+                return grabber;
             if (auto grabber = XcbScreenGrabber::create(x11->connection(), screenNumber))
                 return grabber;
         }

@@ -189,17 +189,17 @@ std::uint64_t SoundPlayer::submit(const std::string& path)
     if (!wav)
         return 0;
 
-    pa_sample_spec spec;
-    spec.format = paFormat(wav->format());
-    spec.rate = wav->rate();
-    spec.channels = std::uint8_t(wav->channels());
+    pa_sample_spec sampleSpec;
+    sampleSpec.format = paFormat(wav->format());
+    sampleSpec.rate = wav->rate();
+    sampleSpec.channels = std::uint8_t(wav->channels());
     const pa_channel_map map = channelMap(*wav);
-    if (!pa_sample_spec_valid(&spec) || !pa_channel_map_compatible(&map, &spec))
+    if (!pa_sample_spec_valid(&sampleSpec) || !pa_channel_map_compatible(&map, &sampleSpec))
         return 0;
     pa_buffer_attr attr;
-    const std::uint32_t chunkBytes = std::uint32_t(pa_usec_to_bytes(kChunkMs * 1000u, &spec));
+    const std::uint32_t chunkBytes = std::uint32_t(pa_usec_to_bytes(kChunkMs * 1000u, &sampleSpec));
     attr.maxlength = std::uint32_t(-1);
-    attr.tlength = std::uint32_t(pa_usec_to_bytes(kBufferMs * 1000u, &spec));
+    attr.tlength = std::uint32_t(pa_usec_to_bytes(kBufferMs * 1000u, &sampleSpec));
     // Playback starts after one chunk, so a sound shorter than the buffer is not held back.
     attr.prebuf = chunkBytes;
     attr.minreq = chunkBytes;
@@ -207,7 +207,7 @@ std::uint64_t SoundPlayer::submit(const std::string& path)
 
     int error = 0;
     pa_simple* stream = pa_simple_new(nullptr, "Tassio", PA_STREAM_PLAYBACK, nullptr, "sound",
-                                      &spec, &map, &attr, &error);
+                                      &sampleSpec, &map, &attr, &error);
     std::unique_ptr<Job> replaced;
     std::uint64_t generation = 0;
     {

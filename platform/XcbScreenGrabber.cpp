@@ -90,9 +90,28 @@ std::unique_ptr<XcbScreenGrabber> XcbScreenGrabber::create(xcb_connection_t* con
     return g;
 }
 
+std::unique_ptr<XcbScreenGrabber> XcbScreenGrabber::createWithOwnConnection(int screenNumber)
+{
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    if (c == nullptr || xcb_connection_has_error(c)) {
+        if (c != nullptr)
+            xcb_disconnect(c);
+        return nullptr;
+    }
+    auto g = create(c, screenNumber);
+    if (!g) {
+        xcb_disconnect(c);
+        return nullptr;
+    }
+    g->ownsConnection_ = true;
+    return g;
+}
+
 XcbScreenGrabber::~XcbScreenGrabber()
 {
     releaseSegment();
+    if (ownsConnection_)
+        xcb_disconnect(connection_);
 }
 
 void XcbScreenGrabber::releaseSegment()

@@ -21,6 +21,10 @@ public:
 
     bool grab(int x, int y, int w, int h, std::uint32_t* dst, int dstStride) override;
 
+    // The same over a display connection of the grabber's own, closed with it:
+    // replies to its grabs then never wait on another thread's reads.
+    static std::unique_ptr<XcbScreenGrabber> createWithOwnConnection(int screenNumber);
+
     // Whether grabs go through the shared segment (turns false if the server refuses it).
     bool usesSharedMemory() const { return shmAllowed_; }
 
@@ -34,6 +38,7 @@ private:
     void convert(const unsigned char* src, int w, int h, std::uint32_t* dst, int dstStride) const;
 
     xcb_connection_t* connection_ = nullptr;
+    bool ownsConnection_ = false;
     std::uint32_t root_ = 0;
     int rootWidth_ = 0;
     int rootHeight_ = 0;

@@ -37,9 +37,9 @@ def x_resources(s, pid):
     """Windows, pixmaps and graphics contexts the program holds in the X server."""
     ids = s.d.res_query_client_ids([{"client": 0, "mask": 2}])  # LocalClientPID
     counts = {}
-    for cid in ids.ids:
-        if cid.value and cid.value[0] == pid:
-            base = cid.spec.client
+    for client in ids.ids:
+        if client.value and client.value[0] == pid:
+            base = getattr(client, "spec").client
             for r in s.d.res_query_client_resources(base).types:
                 counts[s.d.get_atom_name(r.resource_type)] = counts.get(s.d.get_atom_name(r.resource_type), 0) + r.count
     return counts
