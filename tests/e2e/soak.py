@@ -33,20 +33,18 @@ def fds(pid):
     return len(os.listdir(f"/proc/{pid}/fd"))
 
 
-def x_resources(s, pid):
-    """Windows, pixmaps and graphics contexts the program holds in the X server."""
-    ids = s.d.res_query_client_ids([{"client": 0, "mask": 2}])  # LocalClientPID
+def x_resources(s, wid):
+    """Windows, pixmaps and graphics contexts the program holds in the X
+    server, found through one of its windows."""
     counts = {}
-    for client in ids.ids:
-        if client.value and client.value[0] == pid:
-            base = getattr(client, "spec").client
-            for r in s.d.res_query_client_resources(base).types:
-                counts[s.d.get_atom_name(r.resource_type)] = counts.get(s.d.get_atom_name(r.resource_type), 0) + r.count
+    for r in s.d.res_query_client_resources(wid).types:
+        name = s.d.get_atom_name(r.resource_type)
+        counts[name] = counts.get(name, 0) + r.count
     return counts
 
 
-def sample(s, pid):
-    r = x_resources(s, pid)
+def sample(s, pid, wid):
+    r = x_resources(s, wid)
     return {"rss_kb": rss_kb(pid), "fds": fds(pid), "windows": r.get("WINDOW", 0),
             "pixmaps": r.get("PIXMAP", 0), "gcs": r.get("GC", 0)}
 
@@ -73,12 +71,12 @@ def main():
         wid = s.find_window("Tassio")
         warmup = min(20.0, SECONDS / 4)
         time.sleep(warmup)
-        first = sample(s, proc.pid)
+        first = sample(s, proc.pid, wid)
         samples = [first]
         end = time.time() + SECONDS - warmup
         while time.time() < end:
             time.sleep(min(10.0, max(0.0, end - time.time())))
-            samples.append(sample(s, proc.pid))
+            samples.append(sample(s, proc.pid, wid))
         last = samples[-1]
         peak = max(x["rss_kb"] for x in samples)
         print(f"swinging {SECONDS:.0f} s: rss {first['rss_kb']} -> {last['rss_kb']} kB (peak {peak}), "
@@ -99,12 +97,12 @@ def main():
         x, y, w, h = s.window_geometry(wid)
         check(drop_files(s.display_name, wid, files[:1], x + w // 2, y + h // 2), "drop refused")
         time.sleep(0.5)
-        before = sample(s, proc.pid)
+        before = sample(s, proc.pid, wid)
         for i in range(0, 200, 20):
             x, y, w, h = s.window_geometry(wid)
             check(drop_files(s.display_name, wid, files[i:i + 20], x + w // 2, y + h // 2), "drop refused")
         time.sleep(1.0)
-        after = sample(s, proc.pid)
+        after = sample(s, proc.pid, wid)
         print(f"200 dropped files: rss {before['rss_kb']} -> {after['rss_kb']} kB, fds {before['fds']} -> "
               f"{after['fds']}, X windows {before['windows']} -> {after['windows']}")
         check(after["fds"] <= before["fds"] and after["windows"] <= before["windows"], "drops leaked")
@@ -127,8 +125,8 @@ def main():
             s.wait_for(lambda: not viewers(s, "viewer"), 10, "viewers did not close")
             time.sleep(0.3)
             if rnd == 0:
-                base = sample(s, proc.pid)
-        final = sample(s, proc.pid)
+                base = sample(s, proc.pid, wid)
+        final = sample(s, proc.pid, wid)
         print(f"100 viewers opened and closed: rss {base['rss_kb']} -> {final['rss_kb']} kB, fds {base['fds']} -> "
               f"{final['fds']}, X windows {base['windows']} -> {final['windows']}, pixmaps {base['pixmaps']} -> "
               f"{final['pixmaps']}")
