@@ -4,6 +4,7 @@
 #include "TestBmp.h"
 
 #include "settings/AppSettings.h"
+#include "settings/SettingsFile.h"
 #include "swing/FigureCompositor.h"
 #include "swing/PendulumMotion.h"
 
@@ -50,5 +51,26 @@ static void BM_LoadPictureFigure(benchmark::State& state)
     state.counters["megapixels"] = double(side) * side / 1e6;
 }
 BENCHMARK(BM_LoadPictureFigure)->Arg(1000)->Arg(2000)->Arg(4000)->Unit(benchmark::kMillisecond);
+
+// Reading a settings file with many pictures: linear in its lines.
+static void BM_ReadSettings(benchmark::State& state)
+{
+    char path[] = "/tmp/tassio-bench-ini-XXXXXX";
+    int fd = mkstemp(path);
+    std::string text = "640,455,100,128,64,1,4,1,0,NULL NULL\n";
+    for (int i = 0; i < state.range(0); ++i)
+        text += "/home/user/pictures/picture" + std::to_string(i) + ".bmp name" + std::to_string(i) + "\n";
+    if (write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+        state.SkipWithError("cannot write the settings file");
+    close(fd);
+    for (auto _ : state) {
+        AppSettings s;
+        readSettingsFile(path, s);
+        benchmark::DoNotOptimize(s.picturePaths.count());
+    }
+    std::remove(path);
+    state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_ReadSettings)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->Complexity();
 
 BENCHMARK_MAIN();

