@@ -315,6 +315,9 @@ void SettingsDialog::openPicture()
         return;
 
     PictureNameDialog nameDialog(this);
+    // Only the panel waits for the answer; the figure goes on taking clicks
+    // and drops.
+    nameDialog.setWindowModality(Qt::WindowModal);
     std::string name;
     if (nameDialog.exec() == QDialog::Accepted && !nameDialog.pictureName.isEmpty())
         name = nameDialog.pictureName.toStdString();
@@ -361,6 +364,7 @@ void SettingsDialog::chooseTextProgram()
 void SettingsDialog::showAbout()
 {
     AboutDialog about(this);
+    about.setWindowModality(Qt::WindowModal);
     about.exec();
 }
 
@@ -375,6 +379,7 @@ std::string SettingsDialog::chosenPath(FileKind kind)
 QString SettingsDialog::runFileDialog(FileKind kind)
 {
     QFileDialog dialog(this);
+    dialog.setWindowModality(Qt::WindowModal);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // The file need not exist: a sound or program may be named before it is there.
     dialog.setFileMode(QFileDialog::AnyFile);
