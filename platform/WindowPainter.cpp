@@ -70,6 +70,18 @@ public:
         watched_ = static_cast<xcb_window_t>(window);
         onExpose_ = std::move(onExpose);
         qApp->installNativeEventFilter(this);
+        // Nobody reads the window's own geometry and property notifications
+        // any more: not asking for them spares a wake-up of Qt's event thread
+        // and of the main thread on every move.
+        xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
+            connection_, xcb_get_window_attributes(connection_, watched_), nullptr);
+        if (attributes) {
+            const std::uint32_t mask = attributes->your_event_mask
+                & ~std::uint32_t(XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE);
+            xcb_change_window_attributes(connection_, watched_, XCB_CW_EVENT_MASK, &mask);
+            xcb_flush(connection_);
+            std::free(attributes);
+        }
     }
 
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override
@@ -130,7 +142,7 @@ public:
                              XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH
                                  | XCB_CONFIG_WINDOW_HEIGHT,
                              values);
-        xcb_flush(connection_);
+        // Sent with the paint that always follows a move.
     }
 
 private:

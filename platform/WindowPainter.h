@@ -18,8 +18,8 @@ public:
     virtual bool paint(std::uintptr_t window, const std::uint32_t* pixels, int stride, int w, int h) = 0;
 
     // Moves and sizes the window with one request, without Qt's geometry
-    // bookkeeping (size hints rewritten on every change); Qt learns the new
-    // geometry from the server's notification.
+    // bookkeeping (size hints rewritten on every change). The request goes
+    // out with the next paint.
     virtual void configure(std::uintptr_t window, int x, int y, int w, int h) = 0;
 
     // Takes the window's own exposure and geometry notifications away from Qt,

@@ -193,6 +193,14 @@ class Session:
         self.wait_for(lambda: self.xdotool("getactivewindow", check=False) == str(panel), 5, "panel not active")
         self.xdotool("key", "Escape")
 
+    def is_viewable(self, wid):
+        """Whether the window is on the screen; a destroyed one is not."""
+        from Xlib import error
+        try:
+            return self.d.create_resource_object("window", wid).get_attributes().map_state == X.IsViewable
+        except error.XError:
+            return False
+
     def window_geometry(self, wid):
         """Position on the root and size of a window, from the X server."""
         w = self.d.create_resource_object("window", wid)
