@@ -15,10 +15,16 @@ INTERVAL_MS = 20
 
 
 def cpu_seconds(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    ticks = os.sysconf("SC_CLK_TCK")
-    return (int(fields[11]) + int(fields[12])) / ticks  # utime + stime
+    """CPU time of every thread of the process, in nanoseconds from the
+    scheduler (utime + stime in /proc/PID/stat count only 10 ms clock ticks)."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/schedstat") as f:
+                total += int(f.read().split()[0])
+        except (FileNotFoundError, ProcessLookupError):
+            pass
+    return total / 1e9
 
 
 def rss_mb(pid):
