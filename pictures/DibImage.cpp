@@ -8,11 +8,18 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 constexpr uint32_t BI_RGB = 0;
+constexpr uint32_t BI_RLE8 = 1;
+constexpr uint32_t BI_RLE4 = 2;
 constexpr uint32_t BI_BITFIELDS = 3;
+// Run-length pictures are expanded to one byte a pixel when loaded; larger
+// ones, or ones far larger than their data could describe, are refused.
+constexpr uint64_t kMaxRunLengthPixels = 100'000'000;
+constexpr uint64_t kMaxRunLengthPixelsPerByte = 16384;
 constexpr std::size_t kFileHeader = 14;
 constexpr std::size_t kInfoHeader = 40;
 
@@ -63,6 +70,52 @@ struct Channel {
     }
 };
 
+// Expands RLE8 or RLE4 data into one index a pixel, stored row 0 at the bottom
+// as the data has it. Pixels the data never sets stay index 0; runs past the
+// right edge are cut. False when the data ends before the picture does.
+bool expandRunLength(const uint8_t* p, std::size_t n, bool four, int w, int h, std::vector<uint8_t>& out)
+{
+    out.assign(std::size_t(w) * std::size_t(h), 0);
+    std::size_t i = 0;
+    int64_t x = 0, y = 0;
+    auto put = [&](uint8_t v) {
+        if (x < w) {
+            if (y < h)
+                out[std::size_t(y) * std::size_t(w) + std::size_t(x)] = v;
+            ++x;
+        }
+    };
+    while (y < h) {
+        if (i + 1 >= n)
+            return y >= h - 1; // no end marker: enough when the last row was reached
+        const uint8_t count = p[i], value = p[i + 1];
+        i += 2;
+        if (count) {
+            for (int k = 0; k < count; ++k)
+                put(four ? uint8_t((k & 1) ? value & 0xF : value >> 4) : value);
+        } else if (value == 0) {
+            x = 0;
+            ++y;
+        } else if (value == 1) {
+            return true;
+        } else if (value == 2) {
+            if (i + 1 >= n)
+                return false;
+            x = std::min<int64_t>(x + p[i], w);
+            y = std::min<int64_t>(y + p[i + 1], h);
+            i += 2;
+        } else {
+            const std::size_t bytes = four ? (value + 1u) / 2u : value;
+            if (bytes > n - i)
+                return false;
+            for (int k = 0; k < value; ++k)
+                put(four ? uint8_t((k & 1) ? p[i + k / 2] & 0xF : p[i + k / 2] >> 4) : p[i + k]);
+            i += (bytes + 1) & ~std::size_t { 1 };
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 struct DibImage::Decoded {
@@ -74,6 +127,8 @@ struct DibImage::Decoded {
     uint32_t imageSize = 0;
     std::size_t rowBytes = 0;
     const uint8_t* pixels = nullptr;
+    // A run-length picture expanded to one palette index a pixel.
+    std::vector<uint8_t> expanded;
     uint32_t palette[256] = {};
     Channel red, green, blue;
 
@@ -198,9 +253,17 @@ int DibImage::Load()
     d->topDown = height < 0;
     d->height = height < 0 ? -height : height;
     switch (d->bits) {
-    case 1: case 4: case 8: case 24:
+    case 4: case 8:
+        if (compression == (d->bits == 8 ? BI_RLE8 : BI_RLE4)) {
+            // Run-length data is stored bottom-up only.
+            if (d->topDown)
+                return -1;
+            break;
+        }
+        [[fallthrough]];
+    case 1: case 24:
         if (compression != BI_RGB)
-            return -1; // run-length encoded pictures are not drawn
+            return -1;
         break;
     case 16: case 32:
         if (compression != BI_RGB && compression != BI_BITFIELDS)
@@ -215,10 +278,18 @@ int DibImage::Load()
         clrUsed = 1u << d->bits;
     d->colourCount = clrUsed;
 
+    const bool runLength = compression == BI_RLE8 || compression == BI_RLE4;
     uint64_t rowBytes = ((uint64_t { uint32_t(d->bits) } * uint32_t(width) + 31) / 32) * 4;
     uint64_t pixelBytes = rowBytes * uint64_t(d->height);
-    if (pixelBytes > size_)
+    if (runLength) {
+        // Checked before anything the size of the picture is allocated.
+        const uint64_t pixels = uint64_t(uint32_t(width)) * uint64_t(d->height);
+        if (pixels > kMaxRunLengthPixels || pixels > uint64_t(size_) * kMaxRunLengthPixelsPerByte)
+            return -1;
+        pixelBytes = 0;
+    } else if (pixelBytes > size_) {
         return -1;
+    }
     d->rowBytes = static_cast<std::size_t>(rowBytes);
     d->imageSize = sizeImage ? sizeImage : static_cast<uint32_t>(pixelBytes);
 
@@ -259,6 +330,17 @@ int DibImage::Load()
     if (pixelStart > size_ || pixelBytes > size_ - pixelStart)
         return -1;
     d->pixels = data_ + pixelStart;
+    if (runLength) {
+        if (!expandRunLength(d->pixels, size_ - std::size_t(pixelStart), compression == BI_RLE4, d->width, d->height,
+                             d->expanded))
+            return -1;
+        if (!sizeImage)
+            d->imageSize = static_cast<uint32_t>(std::min<uint64_t>(size_ - pixelStart, UINT32_MAX));
+        // From here on it reads as an uncompressed 8-bit picture.
+        d->pixels = d->expanded.data();
+        d->rowBytes = std::size_t(d->width);
+        d->bits = 8;
+    }
     info_ = std::move(d);
     return 0;
 }

@@ -201,3 +201,74 @@ TEST(DibImage, DecodesSixteenAndThirtyTwoBitPixels)
     testbmp::put32(b32, 54, 0xFF123456);
     EXPECT_EQ(pixelAt(b32, 0, 0, 2, 1), 0x123456u);
 }
+
+namespace {
+
+// A run-length file: palette index i is colour 0x0000ii, data as given.
+Bytes runLength(int w, int h, bool four, const Bytes& data)
+{
+    const std::size_t entries = four ? 16 : 256;
+    const std::size_t start = 54 + 4 * entries;
+    Bytes b(start, 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    testbmp::put32(b, 10, uint32_t(start));
+    testbmp::put32(b, 14, 40);
+    testbmp::put32(b, 18, uint32_t(w));
+    testbmp::put32(b, 22, uint32_t(h));
+    testbmp::put16(b, 26, 1);
+    testbmp::put16(b, 28, four ? 4 : 8);
+    testbmp::put32(b, 30, four ? 2 : 1);
+    for (std::size_t i = 0; i < entries; ++i)
+        testbmp::put32(b, 54 + 4 * i, uint32_t(i));
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+// The picture's rows, top first, as palette indices.
+std::vector<std::vector<int>> indices(const Bytes& bmp)
+{
+    DibImage image(bmp.data(), bmp.size());
+    int w = 0, h = 0;
+    if (image.GetImageSize(w, h) != 0)
+        return {};
+    std::vector<std::vector<int>> rows;
+    std::vector<uint32_t> row(static_cast<std::size_t>(w));
+    for (int y = 0; y < h; ++y) {
+        image.decodeRow(y, row.data());
+        rows.emplace_back(row.begin(), row.end());
+    }
+    return rows;
+}
+
+} // namespace
+
+TEST(DibImage, RunLengthPicturesExpand)
+{
+    using Rows = std::vector<std::vector<int>>;
+    struct Case { const char* name; int w, h; bool four; Bytes data; Rows want; };
+    const Case cases[] = {
+        // Rows are stored bottom first: the first row of data is the bottom one.
+        { "encodedRuns", 4, 2, false, { 4, 7, 0, 0, 2, 1, 2, 2, 0, 1 }, { { 1, 1, 2, 2 }, { 7, 7, 7, 7 } } },
+        { "absoluteWithPadding", 3, 1, false, { 0, 3, 5, 6, 9, 0, 0, 1 }, { { 5, 6, 9 } } },
+        { "deltaSkipsPixels", 4, 2, false, { 1, 3, 0, 2, 2, 1, 1, 4, 0, 1 }, { { 0, 0, 0, 4 }, { 3, 0, 0, 0 } } },
+        { "runPastTheEdgeIsCut", 2, 1, false, { 9, 8, 0, 1 }, { { 8, 8 } } },
+        { "nibblesAlternate", 4, 1, true, { 4, 0x3A, 0, 1 }, { { 3, 10, 3, 10 } } },
+        { "absoluteNibbles", 3, 1, true, { 0, 3, 0x12, 0x30, 0, 1 }, { { 1, 2, 3 } } },
+        { "noEndMarkerAfterTheLastRow", 2, 1, false, { 2, 6 }, { { 6, 6 } } },
+        { "truncatedAbsoluteRun", 4, 1, false, { 0, 4, 1, 2 }, {} },
+        { "endsBeforeTheTopRow", 2, 3, false, { 2, 6, 0, 0 }, {} },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(indices(runLength(c.w, c.h, c.four, c.data)), c.want) << c.name;
+}
+
+TEST(DibImage, RunLengthSizeIsCheckedBeforeExpanding)
+{
+    // 30000 x 30000 from a few bytes of data is refused, not allocated.
+    EXPECT_TRUE(indices(runLength(30000, 30000, false, { 0, 1 })).empty());
+    // Top-down run-length data does not exist.
+    Bytes topDown = runLength(2, 1, false, { 2, 6, 0, 1 });
+    testbmp::put32(topDown, 22, uint32_t(-1));
+    EXPECT_TRUE(indices(topDown).empty());
+}
