@@ -12,6 +12,7 @@ fonts-wqy-microhei
 xvfb xauth openbox xdotool x11-utils x11-xserver-utils
 python3 python3-xlib python3-pil
 appstream desktop-file-utils
+oneko
 pulseaudio pulseaudio-utils
 clang libclang-rt-14-dev
 "
