@@ -10,29 +10,9 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 from harness import Session  # noqa: E402
+from compare_oneko import cpu_seconds, rss_mb  # noqa: E402
 
 INTERVAL_MS = 20
-
-
-def cpu_seconds(pid):
-    """CPU time of every thread of the process, in nanoseconds from the
-    scheduler (utime + stime in /proc/PID/stat count only 10 ms clock ticks)."""
-    total = 0
-    for task in os.listdir(f"/proc/{pid}/task"):
-        try:
-            with open(f"/proc/{pid}/task/{task}/schedstat") as f:
-                total += int(f.read().split()[0])
-        except (FileNotFoundError, ProcessLookupError):
-            pass
-    return total / 1e9
-
-
-def rss_mb(pid):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1]) / 1024.0
-    return 0.0
 
 
 def measure(binary, seconds, extra_env=None):
