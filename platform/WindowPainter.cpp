@@ -1,14 +1,19 @@
 #include "platform/WindowPainter.h"
 
-#include <QAbstractNativeEventFilter>
+#include "platform/ScreenGrabber.h"
+
 #include <QGuiApplication>
 
 #ifdef TASSIO_HAVE_XCB
+#include "platform/XcbScreenGrabber.h"
+
 #include <xcb/xcb.h>
 #ifdef TASSIO_HAVE_XCB_SHAPE
 #include <xcb/shape.h>
 #endif
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -19,9 +24,12 @@ WindowPainter::~WindowPainter() = default;
 #ifdef TASSIO_HAVE_XCB
 namespace {
 
-class XcbWindowPainter : public WindowPainter, public QAbstractNativeEventFilter {
+class XcbWindowPainter : public WindowPainter {
 public:
-    explicit XcbWindowPainter(xcb_connection_t* c) : connection_(c)
+    XcbWindowPainter(xcb_connection_t* c, int screenNumber, xcb_connection_t* qt)
+        : connection_(c)
+        , qtConnection_(qt)
+        , screenNumber_(screenNumber)
     {
 #ifdef TASSIO_HAVE_XCB_SHAPE
         const xcb_query_extension_reply_t* shape = xcb_get_extension_data(c, &xcb_shape_id);
@@ -52,63 +60,72 @@ public:
                     rects_.push_back({ std::int16_t(start), std::int16_t(y), std::uint16_t(x - start), 1 });
             }
         }
+        // Goes out with the paint that follows.
         xcb_shape_rectangles(connection_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_YX_SORTED,
                              static_cast<xcb_window_t>(window), 0, 0, std::uint32_t(rects_.size()), rects_.data());
-        xcb_flush(connection_);
 #endif
     }
     ~XcbWindowPainter() override
     {
-        if (watched_ && qApp)
-            qApp->removeNativeEventFilter(this);
-        if (gc_)
-            xcb_free_gc(connection_, gc_);
+        xcb_disconnect(connection_);
     }
 
-    void takeOverNotifications(std::uintptr_t window, std::function<void()> onExpose) override
+    std::unique_ptr<ScreenGrabber> createGrabber() override
+    {
+        return XcbScreenGrabber::create(connection_, screenNumber_);
+    }
+
+    int eventFd() const override { return xcb_get_file_descriptor(connection_); }
+
+    void takeOverNotifications(std::uintptr_t window, ExposeHandler onExpose) override
     {
         watched_ = static_cast<xcb_window_t>(window);
         onExpose_ = std::move(onExpose);
-        qApp->installNativeEventFilter(this);
-        // Nobody reads the window's own geometry and property notifications
-        // any more: not asking for them spares a wake-up of Qt's event thread
-        // and of the main thread on every move.
+        // Qt no longer hears of the window's exposures, geometry and
+        // properties: each would wake Qt's event thread and the GUI thread on
+        // a move. Input and drops stay with Qt.
         xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
-            connection_, xcb_get_window_attributes(connection_, watched_), nullptr);
+            qtConnection_, xcb_get_window_attributes(qtConnection_, watched_), nullptr);
         if (attributes) {
             const std::uint32_t mask = attributes->your_event_mask
-                & ~std::uint32_t(XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE);
-            xcb_change_window_attributes(connection_, watched_, XCB_CW_EVENT_MASK, &mask);
-            xcb_flush(connection_);
+                & ~std::uint32_t(XCB_EVENT_MASK_EXPOSURE | XCB_EVENT_MASK_STRUCTURE_NOTIFY
+                                 | XCB_EVENT_MASK_PROPERTY_CHANGE);
+            xcb_change_window_attributes(qtConnection_, watched_, XCB_CW_EVENT_MASK, &mask);
+            xcb_flush(qtConnection_);
             std::free(attributes);
         }
+        const std::uint32_t ours = getenv("EXP_NOEXPOSE") ? 0 : XCB_EVENT_MASK_EXPOSURE;
+        xcb_change_window_attributes(connection_, watched_, XCB_CW_EVENT_MASK, &ours);
+        xcb_flush(connection_);
     }
 
-    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override
+    void dispatchEvents(bool readConnection) override
     {
-        if (type != "xcb_generic_event_t")
-            return false;
-        auto* ev = static_cast<xcb_generic_event_t*>(message);
-        switch (ev->response_type & 0x7F) {
-        case XCB_EXPOSE: {
-            auto* e = reinterpret_cast<xcb_expose_event_t*>(ev);
-            if (e->window != watched_)
-                return false;
-            // One repaint for the last of a series of exposed rectangles.
-            if (e->count == 0 && onExpose_)
-                onExpose_();
-            return true;
+        int left = INT_MAX, top = INT_MAX, right = INT_MIN, bottom = INT_MIN;
+        while (xcb_generic_event_t* ev
+               = readConnection ? xcb_poll_for_event(connection_) : xcb_poll_for_queued_event(connection_)) {
+            // Errors (a request on a window Qt has just destroyed) need nothing.
+            // An exposure that the server made before it drew our last paint
+            // is covered by that paint, which fills the whole window.
+            if ((ev->response_type & 0x7F) == XCB_EXPOSE
+                && reinterpret_cast<xcb_expose_event_t*>(ev)->window == watched_
+                && std::int32_t(ev->full_sequence - paintSequence_) >= 0) {
+                const auto* e = reinterpret_cast<const xcb_expose_event_t*>(ev);
+                left = std::min<int>(left, e->x);
+                top = std::min<int>(top, e->y);
+                right = std::max<int>(right, e->x + e->width);
+                bottom = std::max<int>(bottom, e->y + e->height);
+            }
+            std::free(ev);
         }
-        case XCB_CONFIGURE_NOTIFY:
-            return reinterpret_cast<xcb_configure_notify_event_t*>(ev)->window == watched_;
-        default:
-            return false;
-        }
+        // One paint of the rectangle around them all.
+        if (right > left && bottom > top && onExpose_)
+            onExpose_(left, top, right - left, bottom - top);
     }
 
-    bool paint(std::uintptr_t window, const std::uint32_t* pixels, int stride, int w, int h) override
+    bool paint(std::uintptr_t window, const std::uint32_t* pixels, int stride, int x, int y, int w, int h) override
     {
-        if (w <= 0 || h <= 0 || stride < w || w > 4096 || h > 4096)
+        if (x < 0 || y < 0 || w <= 0 || h <= 0 || x + w > stride || w > 4096 || h > 4096)
             return false;
         const auto id = static_cast<xcb_window_t>(window);
         if (id != gcWindow_) {
@@ -118,18 +135,22 @@ public:
             xcb_create_gc(connection_, gc_, id, 0, nullptr);
             gcWindow_ = id;
         }
-        const std::uint8_t* data = reinterpret_cast<const std::uint8_t*>(pixels);
+        const std::uint32_t* first = pixels + std::size_t(y) * std::size_t(stride) + std::size_t(x);
+        const std::uint8_t* data = reinterpret_cast<const std::uint8_t*>(first);
         if (stride != w) {
             rows_.resize(std::size_t(w) * std::size_t(h));
-            for (int y = 0; y < h; ++y)
-                std::memcpy(&rows_[std::size_t(y) * std::size_t(w)], pixels + std::size_t(y) * std::size_t(stride),
+            for (int row = 0; row < h; ++row)
+                std::memcpy(&rows_[std::size_t(row) * std::size_t(w)], first + std::size_t(row) * std::size_t(stride),
                             std::size_t(w) * 4);
             data = reinterpret_cast<const std::uint8_t*>(rows_.data());
         }
         // The request carries its own copy of the pixels, so the caller may
         // change them at once.
-        xcb_put_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, id, gc_, std::uint16_t(w), std::uint16_t(h), 0, 0, 0,
-                      24, std::uint32_t(w) * std::uint32_t(h) * 4, data);
+        const xcb_void_cookie_t put
+            = xcb_put_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, id, gc_, std::uint16_t(w), std::uint16_t(h),
+                            std::int16_t(x), std::int16_t(y), 0, 24, std::uint32_t(w) * std::uint32_t(h) * 4, data);
+        if (x == 0 && y == 0 && w == stride)
+            paintSequence_ = put.sequence;
         xcb_flush(connection_);
         return true;
     }
@@ -147,10 +168,13 @@ public:
 
 private:
     xcb_connection_t* connection_;
+    xcb_connection_t* qtConnection_;
+    int screenNumber_;
     xcb_gcontext_t gc_ = 0;
+    std::uint32_t paintSequence_ = 0;
     xcb_window_t gcWindow_ = 0;
     xcb_window_t watched_ = 0;
-    std::function<void()> onExpose_;
+    ExposeHandler onExpose_;
     std::vector<std::uint32_t> rows_;
 #ifdef TASSIO_HAVE_XCB_SHAPE
     std::vector<xcb_rectangle_t> rects_;
@@ -189,9 +213,17 @@ std::unique_ptr<WindowPainter> WindowPainter::create()
 #ifdef TASSIO_HAVE_XCB
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-        xcb_connection_t* c = x11 ? x11->connection() : nullptr;
-        if (c && !std::getenv("TASSIO_QT_PAINT") && plainLayout(c))
-            return std::make_unique<XcbWindowPainter>(c);
+        xcb_connection_t* qt = x11 ? x11->connection() : nullptr;
+        if (!qt || std::getenv("TASSIO_QT_PAINT") || !plainLayout(qt))
+            return nullptr;
+        // Qt opens the display that DISPLAY names; so do we.
+        int screenNumber = 0;
+        xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
+        if (xcb_connection_has_error(c)) {
+            xcb_disconnect(c);
+            return nullptr;
+        }
+        return std::make_unique<XcbWindowPainter>(c, screenNumber, qt);
     }
 #endif
     return nullptr;

@@ -173,13 +173,19 @@ void XcbScreenGrabber::refreshGeometry()
 
 bool XcbScreenGrabber::grab(int x, int y, int w, int h, std::uint32_t* dst, int dstStride)
 {
-    if (!GrabRect::clearDestination(w, h, dst, dstStride))
+    if (dst == nullptr || w <= 0 || h <= 0 || dstStride < w)
         return false;
-    if (xcb_connection_has_error(connection_))
+    if (xcb_connection_has_error(connection_)) {
+        GrabRect::clearDestination(w, h, dst, dstStride);
         return false;
+    }
     if (std::chrono::steady_clock::now() - geometryTime_ > kGeometryMaxAge)
         refreshGeometry();
-    if (GrabRect::clip(x, y, w, h, rootWidth_, rootHeight_).empty())
+    const GrabRect r = GrabRect::clip(x, y, w, h, rootWidth_, rootHeight_);
+    // Only what lies off the screen is cleared first: a whole grab overwrites it all.
+    if (r.w != w || r.h != h)
+        GrabRect::clearDestination(w, h, dst, dstStride);
+    if (r.empty())
         return false;
     if (grabClipped(x, y, w, h, dst, dstStride))
         return true;
@@ -240,13 +246,16 @@ void XcbScreenGrabber::convert(const unsigned char* src, int w, int h, std::uint
 {
     // 32 bits a pixel keeps every row 4-byte aligned, so rows are w * 4 bytes apart.
     if (!swapBytes_ && redShift_ == 16 && greenShift_ == 8 && blueShift_ == 0) {
-        // The usual layout is already 0x??RRGGBB: only the top byte must go.
+        // The usual layout is already 0x??RRGGBB: only the top byte must go,
+        // in the same pass as the copy.
         for (int row = 0; row < h; ++row) {
             const unsigned char* s = src + std::size_t(row) * std::size_t(w) * 4;
             std::uint32_t* d = dst + std::size_t(row) * std::size_t(dstStride);
-            std::memcpy(d, s, std::size_t(w) * 4);
-            for (int col = 0; col < w; ++col)
-                d[col] &= 0x00FFFFFFu;
+            for (int col = 0; col < w; ++col) {
+                std::uint32_t p;
+                std::memcpy(&p, s + std::size_t(col) * 4, 4);
+                d[col] = p & 0x00FFFFFFu;
+            }
         }
         return;
     }

@@ -4,6 +4,7 @@
 #include "raster/Raster.h"
 #include "resources/Resources.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -89,6 +90,23 @@ void FigureCompositor::blit(Bitmap& target, int x, int y, Bitmap& source, uint32
     bitBlt(workDC, x, y, kSize, kSize, sourceDC, 0, 0, rop);
     workDC.select(oldTarget);
     sourceDC.select(oldSource);
+}
+
+void FigureCompositor::opaqueMaskOf(int k, uint8_t* mask) const
+{
+    if (k < 0 || k >= kFrameCount)
+        k = 3;
+    const Bitmap& frame = frames[k];
+    for (int y = 0; y < kSize; ++y) {
+        uint8_t* out = mask + static_cast<std::size_t>(y) * kSize;
+        if (frame.isNull()) {
+            std::fill_n(out, kSize, uint8_t(0));
+            continue;
+        }
+        const uint32_t* row = frame.colourRow(y);
+        for (int x = 0; x < kSize; ++x)
+            out[x] = (row[x] & 0xFFFFFF) != kTransparent;
+    }
 }
 
 const Bitmap& FigureCompositor::paint(int k, int prevDX, int prevDY, const Bitmap* windowContent)

@@ -37,6 +37,11 @@ public:
     // the window was first shown; later it is not used and may be null.
     const Bitmap& paint(int k, int prevDX, int prevDY, const Bitmap* windowContent);
 
+    // The opaqueMask that paint(k, ...) makes, one byte a pixel (non-zero where
+    // the figure is), without painting: the window's shape can then be set
+    // before the screen is read.
+    void opaqueMaskOf(int k, uint8_t* mask) const;
+
     Bitmap frames[kFrameCount];
     int framesLoaded = 0;
     Bitmap figureLayer;

@@ -4,8 +4,10 @@
 #include "dialogs/SettingsDialog.h"
 #include "pictures/PictureWindow.h"
 #include "platform/Desktop.h"
+#include "platform/MainLoopLock.h"
 #include "platform/ScreenGrabber.h"
 #include "platform/SoundPlayer.h"
+#include "platform/TickThread.h"
 #include "platform/WindowPainter.h"
 #include "settings/AppSettings.h"
 
@@ -15,11 +17,13 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSocketNotifier>
 #include <QTimerEvent>
 #include <QUrl>
 #include <QWindow>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 
@@ -77,7 +81,33 @@ SwingWindow::SwingWindow(AppSettings& settings)
                                            kSize, kSize, kSize * 4, QImage::Format_RGB32);
 }
 
-SwingWindow::~SwingWindow() = default;
+SwingWindow::~SwingWindow()
+{
+    // The tick thread calls into this window; it goes first.
+    stopPainterEvents();
+}
+
+void SwingWindow::startPainterEvents()
+{
+    stopPainterEvents();
+    if (MainLoopLock::install()) {
+        ticker_ = std::make_unique<TickThread>(
+            MainLoopLock::mutex(), painter_->eventFd(), [this] { swingTick(); },
+            [this](bool readConnection) { painter_->dispatchEvents(readConnection); });
+        if (ticker_->running())
+            return;
+        ticker_.reset();
+    }
+    painterEvents_ = new QSocketNotifier(painter_->eventFd(), QSocketNotifier::Read, this);
+    connect(painterEvents_, &QSocketNotifier::activated, this, [this] { painter_->dispatchEvents(true); });
+}
+
+void SwingWindow::stopPainterEvents()
+{
+    ticker_.reset();
+    delete painterEvents_;
+    painterEvents_ = nullptr;
+}
 
 void SwingWindow::createWindow()
 {
@@ -115,8 +145,13 @@ void SwingWindow::createWindow()
     if (settings_.soundFile != kNoFile)
         playSoundAsync(settings_.soundFile);
 
-    grabber_ = ScreenGrabber::create();
+    stopPainterEvents();
+    grabber_.reset();
     painter_ = WindowPainter::create();
+    if (painter_)
+        grabber_ = painter_->createGrabber();
+    if (!grabber_)
+        grabber_ = ScreenGrabber::create();
     // With a painter of our own the window has no backing store at all.
     setAttribute(Qt::WA_PaintOnScreen, painter_ != nullptr);
     // A new window's first paint is not the screen behind it, so that is read
@@ -126,10 +161,11 @@ void SwingWindow::createWindow()
     setGeometry(x, y, kSize, kSize);
     show();
     if (painter_) {
-        painter_->takeOverNotifications(winId(), [this] { paintComposite(); });
+        takeOverNotifications();
         // Cut to the figure, the desktop shows through live around it.
         const QByteArray noShape = qgetenv("TASSIO_NO_SHAPE");
         shaped_ = painter_->canShape() && noShape != "1";
+        startPainterEvents();
     }
     created_ = true;
     restartSwingTimer();
@@ -148,23 +184,43 @@ void SwingWindow::destroyWindow()
 void SwingWindow::killSwingTimer()
 {
     timer_.stop();
+    if (ticker_)
+        ticker_->stop();
 }
 
 void SwingWindow::restartSwingTimer()
 {
-    timer_.stop();
-    timer_.start(std::max(settings_.tickInterval, kMinTimerPeriod), Qt::PreciseTimer, this);
+    killSwingTimer();
+    const int period = std::max(settings_.tickInterval, kMinTimerPeriod);
+    if (ticker_)
+        ticker_->start(std::chrono::milliseconds(period));
+    else
+        timer_.start(period, Qt::PreciseTimer, this);
+}
+
+bool SwingWindow::swingTimerActive() const
+{
+    return ticker_ ? ticker_->active() : timer_.isActive();
 }
 
 void SwingWindow::setTopMost(bool on)
 {
     // Toggled on the live window: changing the widget's flags would recreate it.
-    if (QWindow* w = windowHandle())
+    if (QWindow* w = windowHandle()) {
         w->setFlag(Qt::WindowStaysOnTopHint, on);
-    else
+        // Qt has just asked for all of the window's notifications again.
+        if (painter_ && created_)
+            takeOverNotifications();
+    } else {
         setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    }
     if (on)
         raise();
+}
+
+void SwingWindow::takeOverNotifications()
+{
+    painter_->takeOverNotifications(winId(), [this](int x, int y, int w, int h) { paintComposite(x, y, w, h); });
 }
 
 void SwingWindow::loadBuiltInFigure(int baseId)
@@ -191,8 +247,15 @@ void SwingWindow::timerEvent(QTimerEvent* event)
 void SwingWindow::swingTick()
 {
     WindowRect next = motion.tick(settings_, rect_);
+    // The new cut goes out with the grab's request: while we wait for the
+    // screen, the window manager has time to cut its frame to match, and the
+    // paint is not clipped by the frame's old shape.
+    updateShape(PendulumMotion::frameIndex(settings_.swingAngle));
     grabScreen(next.left, next.top);
     moveWindow(next);
+    // Exposures the grab's reply brought along, when no tick thread sees them.
+    if (painterEvents_)
+        painter_->dispatchEvents(false);
 }
 
 void SwingWindow::grabScreen(int left, int top)
@@ -248,7 +311,7 @@ void noteFirstPaint()
 
 } // namespace
 
-void SwingWindow::paintComposite()
+void SwingWindow::paintComposite(int x, int y, int w, int h)
 {
     // A window that has not moved since its last paint shows the same picture
     // again (an expose, or the resize and the update of one move arriving
@@ -259,21 +322,33 @@ void SwingWindow::paintComposite()
         compositor.paint(k, motion.prevWindowDX, motion.prevWindowDY,
                          compositor.backgroundPending == -1 ? &firstBackground_ : nullptr);
         compositeStale_ = false;
-        if (shaped_ && (k != shapeFrame_ || figureGeneration_ != shapeGeneration_)) {
-            painter_->setShape(winId(), compositor.opaqueMask.monoRow(0), kSize, kSize, kSize);
-            shapeFrame_ = k;
-            shapeGeneration_ = figureGeneration_;
-        }
+        // A new picture is shown whole.
+        x = y = 0;
+        w = h = kSize;
+        updateShape(k);
     }
     if (painter_) {
         // The X server clips the 96 x 96 image to the window's 95 x 95 or 96.
-        painter_->paint(winId(), compositor.composite.colourRow(0), kSize, kSize, kSize);
+        const int left = std::clamp(x, 0, kSize), top = std::clamp(y, 0, kSize);
+        const int right = std::clamp(x + w, left, kSize), bottom = std::clamp(y + h, top, kSize);
+        if (right > left && bottom > top)
+            painter_->paint(winId(), compositor.composite.colourRow(0), kSize, left, top, right - left, bottom - top);
     } else {
         QPainter painter(this);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.drawImage(0, 0, *frontImage_);
     }
     noteFirstPaint();
+}
+
+void SwingWindow::updateShape(int k)
+{
+    if (!shaped_ || (k == shapeFrame_ && figureGeneration_ == shapeGeneration_))
+        return;
+    compositor.opaqueMaskOf(k, shapeMask_);
+    painter_->setShape(winId(), shapeMask_, kSize, kSize, kSize);
+    shapeFrame_ = k;
+    shapeGeneration_ = figureGeneration_;
 }
 
 void SwingWindow::mousePressEvent(QMouseEvent* event)

@@ -12,7 +12,9 @@
 
 struct AppSettings;
 class QImage;
+class QSocketNotifier;
 class ScreenGrabber;
+class TickThread;
 class WindowPainter;
 
 // Where the next viewer window opens (x = y): 0, 16, ... 96, then 0 again.
@@ -38,7 +40,7 @@ public:
     // Timer 1: stop and start again with the current tickInterval.
     void killSwingTimer();
     void restartSwingTimer();
-    bool swingTimerActive() const { return timer_.isActive(); }
+    bool swingTimerActive() const;
     // Keeps the window above ordinary windows, or lets them cover it.
     void setTopMost(bool on);
 
@@ -73,12 +75,26 @@ public:
 private:
     void grabScreen(int left, int top);
     void moveWindow(const WindowRect& r);
-    void paintComposite();
+    // Shows the composite, or the part of it in the given rectangle.
+    void paintComposite(int x = 0, int y = 0, int w = FigureCompositor::kFrameSize,
+                        int h = FigureCompositor::kFrameSize);
+    void takeOverNotifications();
+    // Cuts the window to frame k of the figure, unless it already is.
+    void updateShape(int k);
+
+    void startPainterEvents();
+    void stopPainterEvents();
 
     AppSettings& settings_;
-    QBasicTimer timer_;
-    std::unique_ptr<ScreenGrabber> grabber_;
+    // The painter's connection carries the grabber's requests too.
     std::unique_ptr<WindowPainter> painter_;
+    std::unique_ptr<ScreenGrabber> grabber_;
+    // Ticks come from the tick thread when the painter draws and the GUI
+    // thread's event loop can lend it the lock; else from this timer.
+    QBasicTimer timer_;
+    std::unique_ptr<TickThread> ticker_;
+    // Without the tick thread, the painter's events reach the GUI thread here.
+    QSocketNotifier* painterEvents_ = nullptr;
     std::unique_ptr<QImage> frontImage_;
     Bitmap firstBackground_;
     WindowRect rect_ { 0, 0, 96, 96 };
@@ -91,6 +107,7 @@ private:
     int shapeFrame_ = -1;
     int shapeGeneration_ = -1;
     int figureGeneration_ = 0;
+    uint8_t shapeMask_[FigureCompositor::kFrameSize * FigureCompositor::kFrameSize] {};
     // Drag state: the press point in window coordinates.
     int dragInProgress = 0;
     int grabX = 0;

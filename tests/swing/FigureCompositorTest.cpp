@@ -70,6 +70,43 @@ TEST(Compositing, WhiteIsTheOnlyTransparentColour)
         }
 }
 
+TEST(Compositing, OpaqueMaskIsKnownBeforePainting)
+{
+    // The window's shape is cut from the mask before the screen is read, so
+    // it must be the very mask that painting the frame then makes.
+    Fixture f;
+    uint32_t seed = 12345;
+    const uint32_t palette[] = { 0xFFFFFF, 0xFFFFFF, 0xFEFEFE, 0x000000, 0x123456, 0xFFFFFE };
+    for (int k = 0; k < FigureCompositor::kFrameCount; ++k) {
+        if (k == 5)
+            continue; // left null: nothing opaque
+        f.c.frames[k] = Bitmap::colour(N, N);
+        for (int y = 0; y < N; ++y)
+            for (int x = 0; x < N; ++x) {
+                seed = seed * 1103515245u + 12345u;
+                f.c.frames[k].setPixel(x, y, palette[(seed >> 16) % 6]);
+            }
+    }
+    Bitmap first = pattern();
+    for (int k : { 0, 1, 2, 3, 4, 5, 6, -1, 7 }) {
+        SCOPED_TRACE(k);
+        std::vector<uint8_t> mask(N * N, 0xAA);
+        f.c.opaqueMaskOf(k, mask.data());
+        f.c.paint(k, 0, 0, &first);
+        int opaque = 0;
+        for (int y = 0; y < N; ++y)
+            for (int x = 0; x < N; ++x) {
+                const bool painted = f.c.opaqueMask.monoRow(y)[x] != 0;
+                ASSERT_EQ(mask[std::size_t(y) * N + x] != 0, painted) << x << "," << y;
+                opaque += painted;
+            }
+        if (k == 5)
+            EXPECT_EQ(opaque, 0);
+        else
+            EXPECT_GT(opaque, N * N / 3);
+    }
+}
+
 TEST(Compositing, FirstPaintUsesTheWindowContent)
 {
     Fixture f;
