@@ -11,11 +11,15 @@
 #include <QGuiApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <memory>
 #include <unistd.h>
 
@@ -125,6 +129,11 @@ int TassioApp::initInstance()
         QObject::connect(&panel, &QDialog::finished, &loop, &QEventLoop::quit);
         panel.setModal(false);
         panel.show();
+#ifdef __GLIBC__
+        // Start-up (the font database, the panel's first layout, the frames)
+        // leaves freed heap behind: hand it back once the swing has settled.
+        QTimer::singleShot(2000, &panel, [] { malloc_trim(0); });
+#endif
         if (!sessionEnding_)
             loop.exec();
         tray.reset();

@@ -7,6 +7,8 @@
 #ifdef TASSIO_HAVE_PULSE
 #include <pulse/error.h>
 #include <pulse/simple.h>
+
+#include <dlfcn.h>
 #else
 struct pa_simple;
 #endif
@@ -26,6 +28,55 @@ constexpr std::chrono::microseconds kDrainBelow{30000};
 constexpr std::chrono::microseconds kMaxSinkWait{500000};
 
 #ifdef TASSIO_HAVE_PULSE
+// The sound library and what it pulls in (codecs, crypto, the system
+// journal) weigh about 1.5 MB resident: they are loaded when the first sound
+// plays, not at start, and most runs play none.
+struct PulseApi {
+    decltype(&::pa_simple_new) simpleNew;
+    decltype(&::pa_simple_free) simpleFree;
+    decltype(&::pa_simple_write) simpleWrite;
+    decltype(&::pa_simple_drain) simpleDrain;
+    decltype(&::pa_simple_flush) simpleFlush;
+    decltype(&::pa_simple_get_latency) simpleGetLatency;
+    decltype(&::pa_sample_spec_valid) sampleSpecValid;
+    decltype(&::pa_usec_to_bytes) usecToBytes;
+    decltype(&::pa_channel_map_init) channelMapInit;
+    decltype(&::pa_channel_map_init_extend) channelMapInitExtend;
+    decltype(&::pa_channel_map_compatible) channelMapCompatible;
+};
+
+template <typename F>
+bool resolve(void* library, const char* name, F& f)
+{
+    f = reinterpret_cast<F>(dlsym(library, name));
+    return f != nullptr;
+}
+
+// Null when the library cannot be loaded: the program is then silent.
+const PulseApi* pulse()
+{
+    static const PulseApi* api = []() -> const PulseApi* {
+        // Never closed: streams may live until the process ends.
+        void* library = dlopen("libpulse-simple.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return nullptr;
+        static PulseApi loaded;
+        const bool ok = resolve(library, "pa_simple_new", loaded.simpleNew)
+            && resolve(library, "pa_simple_free", loaded.simpleFree)
+            && resolve(library, "pa_simple_write", loaded.simpleWrite)
+            && resolve(library, "pa_simple_drain", loaded.simpleDrain)
+            && resolve(library, "pa_simple_flush", loaded.simpleFlush)
+            && resolve(library, "pa_simple_get_latency", loaded.simpleGetLatency)
+            && resolve(library, "pa_sample_spec_valid", loaded.sampleSpecValid)
+            && resolve(library, "pa_usec_to_bytes", loaded.usecToBytes)
+            && resolve(library, "pa_channel_map_init", loaded.channelMapInit)
+            && resolve(library, "pa_channel_map_init_extend", loaded.channelMapInitExtend)
+            && resolve(library, "pa_channel_map_compatible", loaded.channelMapCompatible);
+        return ok ? &loaded : nullptr;
+    }();
+    return api;
+}
+
 pa_sample_format_t paFormat(WavFile::SampleFormat f)
 {
     switch (f) {
@@ -68,10 +119,10 @@ pa_channel_map channelMap(const WavFile& wav)
     pa_channel_map map;
     if (wav.channelMask() == 0) {
         // Files without a mask use the same default order as WAVE_FORMAT_EXTENSIBLE.
-        pa_channel_map_init_extend(&map, wav.channels(), PA_CHANNEL_MAP_WAVEEX);
+        pulse()->channelMapInitExtend(&map, wav.channels(), PA_CHANNEL_MAP_WAVEEX);
         return map;
     }
-    pa_channel_map_init(&map);
+    pulse()->channelMapInit(&map);
     map.channels = std::uint8_t(wav.channels());
     unsigned channel = 0;
     unsigned aux = 0;
@@ -104,7 +155,7 @@ struct SoundPlayer::Job {
     {
 #ifdef TASSIO_HAVE_PULSE
         if (stream != nullptr)
-            pa_simple_free(stream);
+            pulse()->simpleFree(stream);
 #endif
     }
     Job(const Job&) = delete;
@@ -185,6 +236,8 @@ std::uint64_t SoundPlayer::submit(const std::string& path)
         if (quit_ || Clock::now() < noServerUntil_)
             return 0;
     }
+    if (!pulse())
+        return 0;
     std::optional<WavFile> wav = WavFile::fromFile(path);
     if (!wav)
         return 0;
@@ -194,19 +247,19 @@ std::uint64_t SoundPlayer::submit(const std::string& path)
     sampleSpec.rate = wav->rate();
     sampleSpec.channels = std::uint8_t(wav->channels());
     const pa_channel_map map = channelMap(*wav);
-    if (!pa_sample_spec_valid(&sampleSpec) || !pa_channel_map_compatible(&map, &sampleSpec))
+    if (!pulse()->sampleSpecValid(&sampleSpec) || !pulse()->channelMapCompatible(&map, &sampleSpec))
         return 0;
     pa_buffer_attr attr;
-    const std::uint32_t chunkBytes = std::uint32_t(pa_usec_to_bytes(kChunkMs * 1000u, &sampleSpec));
+    const std::uint32_t chunkBytes = std::uint32_t(pulse()->usecToBytes(kChunkMs * 1000u, &sampleSpec));
     attr.maxlength = std::uint32_t(-1);
-    attr.tlength = std::uint32_t(pa_usec_to_bytes(kBufferMs * 1000u, &sampleSpec));
+    attr.tlength = std::uint32_t(pulse()->usecToBytes(kBufferMs * 1000u, &sampleSpec));
     // Playback starts after one chunk, so a sound shorter than the buffer is not held back.
     attr.prebuf = chunkBytes;
     attr.minreq = chunkBytes;
     attr.fragsize = std::uint32_t(-1);
 
     int error = 0;
-    pa_simple* stream = pa_simple_new(nullptr, "Tassio", PA_STREAM_PLAYBACK, nullptr, "sound",
+    pa_simple* stream = pulse()->simpleNew(nullptr, "Tassio", PA_STREAM_PLAYBACK, nullptr, "sound",
                                       &sampleSpec, &map, &attr, &error);
     std::unique_ptr<Job> replaced;
     std::uint64_t generation = 0;
@@ -227,7 +280,7 @@ std::uint64_t SoundPlayer::submit(const std::string& path)
         }
     }
     if (stream != nullptr)
-        pa_simple_free(stream);
+        pulse()->simpleFree(stream);
     wake_.notify_all();
     done_.notify_all();
     return generation;
@@ -277,11 +330,11 @@ bool SoundPlayer::play(Job& job)
 
     for (std::size_t offset = 0; offset < bytes.size();) {
         if (cutOff(job.generation)) {
-            pa_simple_flush(job.stream, &error);
+            pulse()->simpleFlush(job.stream, &error);
             return false;
         }
         const std::size_t n = std::min(chunk, bytes.size() - offset);
-        if (pa_simple_write(job.stream, bytes.data() + offset, n, &error) < 0)
+        if (pulse()->simpleWrite(job.stream, bytes.data() + offset, n, &error) < 0)
             return false;
         offset += n;
     }
@@ -289,7 +342,7 @@ bool SoundPlayer::play(Job& job)
     // The tail still queued in the server plays out here; pa_simple_drain cannot be
     // interrupted, so wait on the latency while watching for a newer sound, and drain
     // only the last few milliseconds.
-    pa_usec_t latency = pa_simple_get_latency(job.stream, &error);
+    pa_usec_t latency = pulse()->simpleGetLatency(job.stream, &error);
     const Clock::time_point deadline =
         Clock::now() + std::chrono::microseconds(latency == pa_usec_t(-1) ? 0 : latency) +
         std::chrono::seconds(1);
@@ -300,21 +353,21 @@ bool SoundPlayer::play(Job& job)
         std::unique_lock<std::mutex> lock(mutex_);
         if (wake_.wait_for(lock, nap, [&] { return quit_ || generation_ != job.generation; })) {
             lock.unlock();
-            pa_simple_flush(job.stream, &error);
+            pulse()->simpleFlush(job.stream, &error);
             return false;
         }
         lock.unlock();
-        latency = pa_simple_get_latency(job.stream, &error);
+        latency = pulse()->simpleGetLatency(job.stream, &error);
     }
     if (cutOff(job.generation)) {
-        pa_simple_flush(job.stream, &error);
+        pulse()->simpleFlush(job.stream, &error);
         return false;
     }
-    if (pa_simple_drain(job.stream, &error) < 0)
+    if (pulse()->simpleDrain(job.stream, &error) < 0)
         return false;
     // Drained means handed to the sink; its own latency has yet to pass before the last
     // sample is heard, and closing the stream earlier could clip it.
-    latency = pa_simple_get_latency(job.stream, &error);
+    latency = pulse()->simpleGetLatency(job.stream, &error);
     if (latency != pa_usec_t(-1) && latency > 0) {
         const auto rest = std::min<std::chrono::microseconds>(std::chrono::microseconds(latency), kMaxSinkWait);
         std::unique_lock<std::mutex> lock(mutex_);
