@@ -50,8 +50,16 @@ TickThread::~TickThread()
         ::close(wakeFd_);
 }
 
+void TickThread::setAlarm(int alarmFd, std::function<bool()> onAlarm)
+{
+    alarmFd_ = alarmFd;
+    onAlarm_ = std::move(onAlarm);
+    wake();
+}
+
 void TickThread::start(nanoseconds period)
 {
+    alarmArmed_ = false;
     period_ = std::max(period, nanoseconds(milliseconds(1)));
     deadline_ = steady_clock::now() + period_;
     active_ = true;
@@ -67,41 +75,55 @@ void TickThread::wake()
 void TickThread::run()
 {
     std::unique_lock<std::mutex> guard(lock_);
-    pollfd fds[2] = { { wakeFd_, POLLIN, 0 }, { fd_, POLLIN, 0 } };
-    nfds_t count = fd_ >= 0 ? 2 : 1;
+    enum { kWake, kEvents, kAlarm };
+    pollfd fds[3] = { { wakeFd_, POLLIN, 0 }, { fd_, POLLIN, 0 }, { -1, POLLIN, 0 } };
     while (!quit_) {
+        // A negative descriptor is left out of the poll.
+        fds[kAlarm].fd = onAlarm_ ? alarmFd_ : -1;
         timespec timeout {};
         const timespec* wait = nullptr;
         if (active_) {
-            const nanoseconds left = std::max(nanoseconds(0), deadline_ - steady_clock::now());
+            const auto due = deadline_ + (alarmArmed_ ? period_ : nanoseconds(0));
+            const nanoseconds left = std::max(nanoseconds(0), due - steady_clock::now());
             timeout.tv_sec = static_cast<time_t>(duration_cast<seconds>(left).count());
             timeout.tv_nsec = static_cast<long>((left % seconds(1)).count());
             wait = &timeout;
         }
         guard.unlock();
-        const int ready = ::ppoll(fds, count, wait, nullptr);
-        if (ready > 0 && (fds[0].revents & POLLIN)) {
+        const int ready = ::ppoll(fds, 3, wait, nullptr);
+        if (ready > 0 && (fds[kWake].revents & POLLIN)) {
             std::uint64_t value = 0;
             [[maybe_unused]] ssize_t n = ::read(wakeFd_, &value, sizeof value);
         }
         guard.lock();
         if (quit_)
             break;
-        if (ready > 0 && count == 2 && fds[1].revents != 0) {
+        if (ready > 0 && fds[kEvents].fd >= 0 && fds[kEvents].revents != 0) {
             onEvents_(true);
             // A closed connection stays readable for ever; stop watching it.
-            if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL))
-                count = 1;
+            if (fds[kEvents].revents & (POLLERR | POLLHUP | POLLNVAL))
+                fds[kEvents].fd = -1;
         }
-        if (active_ && steady_clock::now() >= deadline_) {
+        bool rang = false;
+        if (ready > 0 && fds[kAlarm].fd >= 0 && fds[kAlarm].revents != 0) {
+            rang = onAlarm_();
+            if (fds[kAlarm].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                alarmFd_ = -1;
+                alarmArmed_ = false;
+            }
+        }
+        const auto now = steady_clock::now();
+        if (active_ && (rang || now >= deadline_ + (alarmArmed_ ? period_ : nanoseconds(0)))) {
             // Behind by a whole period (a busy GUI thread held the lock): the
             // missed ticks are dropped, as a GUI thread's timer drops them.
+            alarmArmed_ = false;
             deadline_ += period_;
-            const auto now = steady_clock::now();
             if (deadline_ <= now)
                 deadline_ = now + period_;
             onTick_();
-            onEvents_(false);
+            // Read too: what came in while the tick ran (an exposure that its
+            // paint already covers) is handled now rather than after a wake-up.
+            onEvents_(fds[kEvents].fd >= 0);
         }
     }
 }

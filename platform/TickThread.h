@@ -17,14 +17,23 @@
 class TickThread {
 public:
     // onTick runs every period once started. onEvents(true) runs when fd
-    // (-1 for none) becomes readable, and onEvents(false) after each tick, so
-    // that what the tick itself read from fd is handled too.
+    // (-1 for none) becomes readable, and again after each tick, so that what
+    // came in meanwhile is handled without another wake-up (onEvents(false)
+    // when fd is gone).
     TickThread(std::mutex& lock, int fd, std::function<void()> onTick, std::function<void(bool readable)> onEvents);
     // Stops the thread; lets go of the lock while the thread finishes.
     ~TickThread();
 
     TickThread(const TickThread&) = delete;
     TickThread& operator=(const TickThread&) = delete;
+
+    // An alarm that rings the ticks instead of the thread's own clock: when
+    // alarmFd becomes readable, onAlarm runs, and the tick runs at once if it
+    // returns true. Set it before the first start.
+    void setAlarm(int alarmFd, std::function<bool()> onAlarm);
+    // The next tick is to come from the alarm: the thread's own clock waits a
+    // period longer, standing in only for an alarm that fails to ring.
+    void armAlarm() { alarmArmed_ = true; }
 
     // (Re)starts the period: the first tick comes one period from now.
     void start(std::chrono::nanoseconds period);
@@ -43,8 +52,11 @@ private:
     int wakeFd_ = -1;
     std::function<void()> onTick_;
     std::function<void(bool)> onEvents_;
+    int alarmFd_ = -1;
+    std::function<bool()> onAlarm_;
     // All under lock_.
     bool active_ = false;
+    bool alarmArmed_ = false;
     bool quit_ = false;
     std::chrono::nanoseconds period_ { 0 };
     std::chrono::steady_clock::time_point deadline_;

@@ -39,30 +39,16 @@ public:
 
     bool canShape() const override { return shape_; }
 
-    void setShape(std::uintptr_t window, const std::uint8_t* mask, int stride, int w, int h) override
+    void setShape(std::uintptr_t window, const std::vector<ShapeRect>& rects) override
     {
 #ifndef TASSIO_HAVE_XCB_SHAPE
-        (void)window, (void)mask, (void)stride, (void)w, (void)h;
+        (void)window, (void)rects;
 #else
-        if (!shape_ || w <= 0 || h <= 0)
+        if (!shape_)
             return;
-        // One rectangle per run of opaque pixels in a row.
-        rects_.clear();
-        for (int y = 0; y < h; ++y) {
-            const std::uint8_t* row = mask + std::size_t(y) * std::size_t(stride);
-            for (int x = 0; x < w;) {
-                while (x < w && !row[x])
-                    ++x;
-                const int start = x;
-                while (x < w && row[x])
-                    ++x;
-                if (x > start)
-                    rects_.push_back({ std::int16_t(start), std::int16_t(y), std::uint16_t(x - start), 1 });
-            }
-        }
-        // Goes out with the paint that follows.
         xcb_shape_rectangles(connection_, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_YX_SORTED,
-                             static_cast<xcb_window_t>(window), 0, 0, std::uint32_t(rects_.size()), rects_.data());
+                             static_cast<xcb_window_t>(window), 0, 0, std::uint32_t(rects.size()),
+                             reinterpret_cast<const xcb_rectangle_t*>(rects.data()));
 #endif
     }
     ~XcbWindowPainter() override
@@ -176,9 +162,6 @@ private:
     xcb_window_t watched_ = 0;
     ExposeHandler onExpose_;
     std::vector<std::uint32_t> rows_;
-#ifdef TASSIO_HAVE_XCB_SHAPE
-    std::vector<xcb_rectangle_t> rects_;
-#endif
     bool shape_ = false;
 };
 

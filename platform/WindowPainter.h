@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ShapeRect.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -49,10 +51,9 @@ public:
 
     // Whether the window can be cut to the figure's shape (X SHAPE extension).
     virtual bool canShape() const = 0;
-    // Cuts the window to the pixels where mask (one byte a pixel, stride bytes
-    // a row) is non-zero; clicks and drops elsewhere reach what lies below.
-    // The request goes out with the next paint.
-    virtual void setShape(std::uintptr_t window, const std::uint8_t* mask, int stride, int w, int h) = 0;
+    // Cuts the window to the rectangles (YX-sorted); clicks and drops
+    // elsewhere reach what lies below. The request goes out with the next paint.
+    virtual void setShape(std::uintptr_t window, const std::vector<ShapeRect>& rects) = 0;
 
 protected:
     WindowPainter() = default;

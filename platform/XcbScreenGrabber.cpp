@@ -5,9 +5,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <string_view>
+
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/shm.h>
+#ifdef TASSIO_HAVE_XCB_SYNC
+#include <xcb/sync.h>
+#include <xcb/xcbext.h>
+#endif
+
 #include <xcb/xcb.h>
 
 namespace {
@@ -273,3 +280,148 @@ void XcbScreenGrabber::convert(const unsigned char* src, int w, int h, std::uint
         }
     }
 }
+
+int XcbScreenGrabber::scheduleFd() const
+{
+    if (serverTimeCounter_ == 0)
+        return -1;
+    return xcb_get_file_descriptor(connection_);
+}
+
+#ifndef TASSIO_HAVE_XCB_SYNC
+bool XcbScreenGrabber::enableScheduling()
+{
+    return false;
+}
+
+bool XcbScreenGrabber::serverTime(std::int64_t&)
+{
+    return false;
+}
+
+bool XcbScreenGrabber::schedule(std::int64_t, int, int, int, int)
+{
+    return false;
+}
+
+XcbScreenGrabber::Collected XcbScreenGrabber::collect(std::uint32_t*, int)
+{
+    return {};
+}
+#else
+namespace {
+
+// The reply's list of system counters, read by hand: the entries are padded
+// after their 2-byte name length, which libxcb 1.15's iterator gets wrong.
+std::uint32_t findServerTime(const xcb_sync_list_system_counters_reply_t* reply)
+{
+    const auto* p = reinterpret_cast<const std::uint8_t*>(reply + 1);
+    const auto* end = reinterpret_cast<const std::uint8_t*>(reply) + 32 + std::size_t(reply->length) * 4;
+    for (std::uint32_t i = 0; i < reply->counters_len && end - p >= 14; ++i) {
+        std::uint32_t id;
+        std::uint16_t length;
+        std::memcpy(&id, p, 4);
+        std::memcpy(&length, p + 12, 2);
+        if (end - p - 14 < length)
+            break;
+        if (std::string_view(reinterpret_cast<const char*>(p + 14), length) == "SERVERTIME")
+            return id;
+        p += 14 + length + (4 - (2 + length) % 4) % 4;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool XcbScreenGrabber::enableScheduling()
+{
+    if (serverTimeCounter_ != 0)
+        return true;
+    if (!ownsConnection_ || !shmAllowed_ || xcb_connection_has_error(connection_))
+        return false;
+    const xcb_query_extension_reply_t* sync = xcb_get_extension_data(connection_, &xcb_sync_id);
+    if (sync == nullptr || !sync->present)
+        return false;
+    std::free(xcb_sync_initialize_reply(connection_, xcb_sync_initialize(connection_, 3, 1), nullptr));
+    xcb_sync_list_system_counters_reply_t* counters = xcb_sync_list_system_counters_reply(
+        connection_, xcb_sync_list_system_counters(connection_), nullptr);
+    if (counters == nullptr)
+        return false;
+    serverTimeCounter_ = findServerTime(counters);
+    std::free(counters);
+
+    std::int64_t now;
+    if (serverTimeCounter_ != 0 && !serverTime(now))
+        serverTimeCounter_ = 0;
+    return serverTimeCounter_ != 0;
+}
+
+bool XcbScreenGrabber::serverTime(std::int64_t& ms)
+{
+    if (serverTimeCounter_ == 0)
+        return false;
+    xcb_sync_query_counter_reply_t* reply = xcb_sync_query_counter_reply(
+        connection_, xcb_sync_query_counter(connection_, serverTimeCounter_), nullptr);
+    if (reply == nullptr)
+        return false;
+    ms = std::int64_t(std::uint64_t(std::uint32_t(reply->counter_value.hi)) << 32 | reply->counter_value.lo);
+    std::free(reply);
+    return true;
+}
+
+bool XcbScreenGrabber::schedule(std::int64_t when, int x, int y, int w, int h)
+{
+    if (serverTimeCounter_ == 0 || scheduledSequence_ != 0 || w <= 0 || h <= 0 || xcb_connection_has_error(connection_))
+        return false;
+    if (std::chrono::steady_clock::now() - geometryTime_ > kGeometryMaxAge)
+        refreshGeometry();
+    const GrabRect r = GrabRect::clip(x, y, w, h, rootWidth_, rootHeight_);
+    if (r.empty() || !ensureSegment(std::size_t(r.w) * std::size_t(r.h) * 4))
+        return false;
+    xcb_sync_waitcondition_t condition {};
+    condition.trigger.counter = serverTimeCounter_;
+    condition.trigger.wait_type = XCB_SYNC_VALUETYPE_ABSOLUTE;
+    condition.trigger.wait_value.hi = std::int32_t(when >> 32);
+    condition.trigger.wait_value.lo = std::uint32_t(when);
+    condition.trigger.test_type = XCB_SYNC_TESTTYPE_POSITIVE_COMPARISON;
+    xcb_sync_await(connection_, 1, &condition);
+    scheduledSequence_ = xcb_shm_get_image(connection_, root_, std::int16_t(r.srcX), std::int16_t(r.srcY),
+                                           std::uint16_t(r.w), std::uint16_t(r.h), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
+                                           segment_, 0)
+                             .sequence;
+    xcb_flush(connection_);
+    scheduledGrab_ = Collected { false, false, when, x, y };
+    scheduledW_ = w;
+    scheduledH_ = h;
+    return true;
+}
+
+XcbScreenGrabber::Collected XcbScreenGrabber::collect(std::uint32_t* dst, int dstStride)
+{
+    if (scheduledSequence_ == 0)
+        return {};
+    void* reply = nullptr;
+    xcb_generic_error_t* error = nullptr;
+    if (!xcb_poll_for_reply(connection_, scheduledSequence_, &reply, &error)) {
+        if (!xcb_connection_has_error(connection_))
+            return {};
+    }
+    scheduledSequence_ = 0;
+    Collected result = scheduledGrab_;
+    result.arrived = true;
+    const int w = scheduledW_, h = scheduledH_;
+    const GrabRect r = GrabRect::clip(result.x, result.y, w, h, rootWidth_, rootHeight_);
+    const std::size_t bytes = std::size_t(r.w) * std::size_t(r.h) * 4;
+    auto* image = static_cast<xcb_shm_get_image_reply_t*>(reply);
+    if (image != nullptr && !r.empty() && dst != nullptr && dstStride >= w && std::size_t(image->size) >= bytes) {
+        if (r.w != w || r.h != h)
+            GrabRect::clearDestination(w, h, dst, dstStride);
+        convert(static_cast<const unsigned char*>(segmentAddr_), r.w, r.h,
+                dst + std::size_t(r.dstY) * std::size_t(dstStride) + r.dstX, dstStride);
+        result.ok = true;
+    }
+    std::free(reply);
+    std::free(error);
+    return result;
+}
+#endif

@@ -45,6 +45,12 @@ void advanceCascade()
         viewerCascade = 0;
 }
 
+std::int64_t steadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 bool contains(const std::string& s, const char* a, const char* b)
 {
     return s.find(a) != std::string::npos || s.find(b) != std::string::npos;
@@ -94,8 +100,12 @@ void SwingWindow::startPainterEvents()
         ticker_ = std::make_unique<TickThread>(
             MainLoopLock::mutex(), painter_->eventFd(), [this] { swingTick(); },
             [this](bool readConnection) { painter_->dispatchEvents(readConnection); });
-        if (ticker_->running())
+        if (ticker_->running()) {
+            prefetcher_ = ScreenGrabber::createScheduling();
+            if (prefetcher_)
+                ticker_->setAlarm(prefetcher_->scheduleFd(), [this] { return collectPrefetch(); });
             return;
+        }
         ticker_.reset();
     }
     painterEvents_ = new QSocketNotifier(painter_->eventFd(), QSocketNotifier::Read, this);
@@ -105,6 +115,8 @@ void SwingWindow::startPainterEvents()
 void SwingWindow::stopPainterEvents()
 {
     ticker_.reset();
+    prefetcher_.reset();
+    prefetched_ = false;
     delete painterEvents_;
     painterEvents_ = nullptr;
 }
@@ -192,8 +204,16 @@ void SwingWindow::restartSwingTimer()
 {
     killSwingTimer();
     const int period = std::max(settings_.tickInterval, kMinTimerPeriod);
-    if (ticker_)
+    if (ticker_) {
         ticker_->start(std::chrono::milliseconds(period));
+        std::int64_t server;
+        if (prefetcher_ && prefetcher_->serverTime(server)) {
+            serverOffsetMs_ = server - steadyMs();
+            prefetchPeriod_ = period;
+            prefetchDue_ = server + period;
+            schedulePrefetch();
+        }
+    }
     else
         timer_.start(period, Qt::PreciseTimer, this);
 }
@@ -247,15 +267,64 @@ void SwingWindow::timerEvent(QTimerEvent* event)
 void SwingWindow::swingTick()
 {
     WindowRect next = motion.tick(settings_, rect_);
-    // The new cut goes out with the grab's request: while we wait for the
-    // screen, the window manager has time to cut its frame to match, and the
-    // paint is not clipped by the frame's old shape.
+    // The new cut goes out before the paint's requests: the window manager
+    // has a moment to cut its frame to match, and the paint is not clipped by
+    // the frame's old shape.
     updateShape(PendulumMotion::frameIndex(settings_.swingAngle));
-    grabScreen(next.left, next.top);
+    // The server read the screen at the tick's time when the place was foreseen.
+    if (!prefetched_ || next.left != prefetchX_ || next.top != prefetchY_)
+        grabScreen(next.left, next.top);
+    prefetched_ = false;
     moveWindow(next);
+    if (prefetcher_ && swingTimerActive()) {
+        prefetchDue_ += prefetchPeriod_;
+        // Behind (a busy GUI thread): as the thread's own clock, skip ahead.
+        const std::int64_t serverNow = steadyMs() + serverOffsetMs_;
+        if (prefetchDue_ <= serverNow)
+            prefetchDue_ = serverNow + prefetchPeriod_;
+        schedulePrefetch();
+    }
     // Exposures the grab's reply brought along, when no tick thread sees them.
     if (painterEvents_)
         painter_->dispatchEvents(false);
+}
+
+void SwingWindow::schedulePrefetch()
+{
+    // The next tick's place, from copies: the tick itself must still move the
+    // real state, at its time.
+    aheadMotion_ = motion;
+    AppSettings& ahead = aheadSettings_;
+    ahead.uniformSwing = settings_.uniformSwing;
+    ahead.swingAngle = settings_.swingAngle;
+    ahead.swingStep = settings_.swingStep;
+    ahead.pendulumLength = settings_.pendulumLength;
+    ahead.anchorX = settings_.anchorX;
+    ahead.anchorY = settings_.anchorY;
+    const WindowRect next = aheadMotion_.tick(ahead, rect_);
+    if (prefetcher_->schedule(prefetchDue_, next.left, next.top, kSize, kSize)) {
+        prefetchX_ = next.left;
+        prefetchY_ = next.top;
+        ticker_->armAlarm();
+    }
+}
+
+bool SwingWindow::collectPrefetch()
+{
+    // Straight into the capture: nothing reads it between ticks.
+    const ScreenGrabber::Collected got = prefetcher_->collect(compositor.screenCapture.colourRow(0), kSize);
+    if (!got.arrived || !swingTimerActive())
+        return false;
+    if (got.when != prefetchDue_) {
+        // From before a restart: the one for the new schedule can go out now.
+        schedulePrefetch();
+        return false;
+    }
+    // Pixels that waited for a busy GUI thread are not used; the tick reads
+    // the screen again.
+    const std::int64_t late = steadyMs() + serverOffsetMs_ - got.when;
+    prefetched_ = got.ok && got.x == prefetchX_ && got.y == prefetchY_ && late <= prefetchPeriod_ / 2;
+    return true;
 }
 
 void SwingWindow::grabScreen(int left, int top)
@@ -341,12 +410,23 @@ void SwingWindow::paintComposite(int x, int y, int w, int h)
     noteFirstPaint();
 }
 
+const std::vector<ShapeRect>& SwingWindow::frameShape(int k)
+{
+    k = std::clamp(k, 0, FigureCompositor::kFrameCount - 1);
+    if (frameShapeGeneration_[k] != figureGeneration_) {
+        std::uint8_t mask[kSize * kSize];
+        compositor.opaqueMaskOf(k, mask);
+        shapeFromMask(mask, kSize, kSize, kSize, frameShapes_[k]);
+        frameShapeGeneration_[k] = figureGeneration_;
+    }
+    return frameShapes_[k];
+}
+
 void SwingWindow::updateShape(int k)
 {
     if (!shaped_ || (k == shapeFrame_ && figureGeneration_ == shapeGeneration_))
         return;
-    compositor.opaqueMaskOf(k, shapeMask_);
-    painter_->setShape(winId(), shapeMask_, kSize, kSize, kSize);
+    painter_->setShape(winId(), frameShape(k));
     shapeFrame_ = k;
     shapeGeneration_ = figureGeneration_;
 }

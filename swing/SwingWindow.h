@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ShapeRect.h"
+#include "settings/AppSettings.h"
 #include "swing/FigureCompositor.h"
 #include "swing/PendulumMotion.h"
 
@@ -10,7 +12,6 @@
 #include <memory>
 #include <string>
 
-struct AppSettings;
 class QImage;
 class QSocketNotifier;
 class ScreenGrabber;
@@ -84,6 +85,9 @@ private:
 
     void startPainterEvents();
     void stopPainterEvents();
+    // The server's own grab for the coming tick (see ScreenGrabber::schedule).
+    void schedulePrefetch();
+    bool collectPrefetch();
 
     AppSettings& settings_;
     // The painter's connection carries the grabber's requests too.
@@ -95,6 +99,19 @@ private:
     std::unique_ptr<TickThread> ticker_;
     // Without the tick thread, the painter's events reach the GUI thread here.
     QSocketNotifier* painterEvents_ = nullptr;
+    // With the tick thread, the server grabs the next tick's place when it is
+    // due and the pixels wake the thread: one wake-up a tick, not two. The
+    // place comes from a copy of the motion run ahead; a tick whose place
+    // turns out otherwise (settings changed meanwhile) grabs for itself.
+    std::unique_ptr<ScreenGrabber> prefetcher_;
+    std::int64_t serverOffsetMs_ = 0; // server clock minus ours
+    std::int64_t prefetchDue_ = 0;    // server time of the next tick
+    int prefetchPeriod_ = 0;
+    bool prefetched_ = false;
+    int prefetchX_ = 0;
+    int prefetchY_ = 0;
+    PendulumMotion aheadMotion_;
+    AppSettings aheadSettings_;
     std::unique_ptr<QImage> frontImage_;
     Bitmap firstBackground_;
     WindowRect rect_ { 0, 0, 96, 96 };
@@ -107,7 +124,10 @@ private:
     int shapeFrame_ = -1;
     int shapeGeneration_ = -1;
     int figureGeneration_ = 0;
-    uint8_t shapeMask_[FigureCompositor::kFrameSize * FigureCompositor::kFrameSize] {};
+    // Each frame's cut, made when first needed for the figure loaded.
+    const std::vector<ShapeRect>& frameShape(int k);
+    std::vector<ShapeRect> frameShapes_[FigureCompositor::kFrameCount];
+    int frameShapeGeneration_[FigureCompositor::kFrameCount] = { -1, -1, -1, -1, -1, -1, -1 };
     // Drag state: the press point in window coordinates.
     int dragInProgress = 0;
     int grabX = 0;

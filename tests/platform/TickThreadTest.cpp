@@ -87,7 +87,7 @@ TEST(TickThread, TicksOnlyBetweenTheOwnersEventsAndStopsAtOnce)
     }
     EXPECT_GE(gui.ticks, 5) << "ticks came while the owner was idle";
     EXPECT_EQ(gui.overlaps, 0) << "a tick ran while the owner held the lock";
-    EXPECT_EQ(gui.queuedEvents, gui.ticks.load()) << "each tick is followed by the queued events";
+    EXPECT_EQ(gui.queuedEvents, gui.ticks.load()) << "each tick is followed by a look at the events";
 
     t->stop();
     EXPECT_FALSE(t->active());
@@ -152,6 +152,56 @@ TEST(TickThread, ReportsADescriptorThatBecomesReadable)
         EXPECT_EQ(afterClose, 2);
     }
     ::close(fds[0]);
+}
+
+TEST(TickThread, AnAlarmRingsTheTickAndTheClockStandsIn)
+{
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    {
+        Gui gui;
+        auto t = gui.makeThread();
+        std::atomic<bool> answer { true };
+        std::atomic<int> rings { 0 };
+        t->setAlarm(fds[0], [&] {
+            char c;
+            [[maybe_unused]] ssize_t n = ::read(fds[0], &c, 1);
+            ++rings;
+            return answer.load();
+        });
+        t->start(200ms);
+        t->armAlarm();
+        // Armed: the alarm, not the clock, brings the tick, at once.
+        ASSERT_EQ(::write(fds[1], "x", 1), 1);
+        gui.idle(50ms);
+        EXPECT_EQ(rings, 1);
+        EXPECT_EQ(gui.ticks, 1);
+
+        // An alarm that is not the tick's changes nothing.
+        answer = false;
+        ASSERT_EQ(::write(fds[1], "x", 1), 1);
+        gui.idle(50ms);
+        EXPECT_EQ(rings, 2);
+        EXPECT_EQ(gui.ticks, 1);
+
+        // Armed again but the alarm never comes: the clock ticks a period late.
+        // The clock's next tick is due 400 ms after start; armed, at 600.
+        t->armAlarm();
+        gui.idle(350ms);
+        EXPECT_EQ(gui.ticks, 1) << "the clock waits for an armed alarm";
+        gui.idle(250ms);
+        EXPECT_EQ(gui.ticks, 2) << "the clock stands in for a missing alarm";
+
+        // Stopped: an alarm rings no tick.
+        t->stop();
+        answer = true;
+        ASSERT_EQ(::write(fds[1], "x", 1), 1);
+        gui.idle(50ms);
+        EXPECT_EQ(gui.ticks, 2);
+        EXPECT_EQ(gui.overlaps, 0);
+    }
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
 
 TEST(TickThread, DestroyedWhileItWaitsForTheLock)

@@ -20,6 +20,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -305,6 +306,75 @@ TEST(X11Grab, SeesEveryChangeOfTheScreen)
         }
     }
     paintPattern();
+}
+
+// Waits up to two seconds for the scheduled pixels' descriptor.
+bool waitReadable(int fd)
+{
+    pollfd p { fd, POLLIN, 0 };
+    return ::poll(&p, 1, 2000) == 1;
+}
+
+TEST(X11Grab, ScheduledGrabsReadTheScreenAtTheirTime)
+{
+    REQUIRE_DISPLAY();
+    // The server holds back a scheduling connection's requests: Qt's must never be one.
+    if (auto shared = XcbScreenGrabber::create(qtConnection(), 0, true)) {
+        EXPECT_FALSE(shared->enableScheduling());
+    }
+    auto g = XcbScreenGrabber::createWithOwnConnection(0);
+    if (!g || !g->enableScheduling())
+        GTEST_SKIP() << "no scheduling at depth " << g_display->depth;
+    ASSERT_GE(g->scheduleFd(), 0);
+
+    paint(50, 50, 96, 96, [](int, int) { return 0xFF0000u; });
+    std::int64_t now = 0;
+    ASSERT_TRUE(g->serverTime(now));
+    const std::int64_t when = now + 400;
+    ASSERT_TRUE(g->schedule(when, 50, 50, 96, 96));
+    EXPECT_FALSE(g->schedule(when + 50, 0, 0, 10, 10)) << "one at a time";
+
+    std::vector<std::uint32_t> buffer(96 * 96, kUntouched);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_FALSE(g->collect(buffer.data(), 96).arrived) << "before its time";
+    EXPECT_EQ(buffer[0], kUntouched);
+    // What the screen shows at the set time is what comes.
+    paint(50, 50, 96, 96, [](int, int) { return 0x00FF00u; });
+
+    ASSERT_TRUE(waitReadable(g->scheduleFd()));
+    std::int64_t after = 0;
+    ASSERT_TRUE(g->serverTime(after));
+    EXPECT_GE(after, when);
+    const ScreenGrabber::Collected got = g->collect(buffer.data(), 96);
+    ASSERT_TRUE(got.arrived);
+    EXPECT_TRUE(got.ok);
+    EXPECT_EQ(got.when, when);
+    EXPECT_EQ(got.x, 50);
+    EXPECT_EQ(got.y, 50);
+    std::size_t green = 0;
+    for (std::uint32_t p : buffer)
+        green += sameColour(p, 0x00FF00) ? 1 : 0;
+    EXPECT_EQ(green, buffer.size());
+    EXPECT_FALSE(g->collect(buffer.data(), 96).arrived) << "collected once";
+
+    // Across the screen's corner: black where there is no screen; wholly off
+    // the screen nothing is sent.
+    paintPattern();
+    ASSERT_TRUE(g->serverTime(now));
+    EXPECT_FALSE(g->schedule(now, kScreenW, 0, 96, 96));
+    ASSERT_TRUE(g->schedule(now, kScreenW - 20, -30, 96, 96));
+    ASSERT_TRUE(waitReadable(g->scheduleFd()));
+    std::fill(buffer.begin(), buffer.end(), kUntouched);
+    ASSERT_TRUE(g->collect(buffer.data(), 96).ok);
+    int bad = 0;
+    for (int row = 0; row < 96; ++row)
+        for (int col = 0; col < 96; ++col) {
+            const int sx = kScreenW - 20 + col, sy = -30 + row;
+            const std::uint32_t want = sx < kScreenW && sy >= 0 && sy < kScreenH ? patternAt(sx, sy) : 0;
+            const std::uint32_t p = buffer[std::size_t(row) * 96 + col];
+            bad += want == 0 ? p != 0 : !sameColour(p, want);
+        }
+    EXPECT_EQ(bad, 0);
 }
 
 // Shared segments this process created, by id, from the kernel's table (removed
