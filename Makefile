@@ -35,7 +35,7 @@ bench: build
 	@$(BUILD)/bench/tassio_bench
 	@$(BUILD)/bench/tassio_viewer_bench
 	@/usr/bin/python3 bench/startup.py $(BUILD)/tassio
-	@/usr/bin/python3 bench/compare_oneko.py $(BUILD)/tassio 30
+	@/usr/bin/python3 bench/compare_oneko.py $(BUILD)/tassio 30 3
 	@/usr/bin/python3 bench/measure_program.py $(BUILD)/tassio 10
 
 # A long run under Xvfb: make soak SECONDS=3600 (two minutes by default)

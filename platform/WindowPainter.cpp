@@ -80,9 +80,44 @@ public:
             xcb_flush(qtConnection_);
             std::free(attributes);
         }
-        const std::uint32_t ours = getenv("EXP_NOEXPOSE") ? 0 : XCB_EVENT_MASK_EXPOSURE;
+        // The picture lives in the window's background: the server fills what
+        // gets exposed (the window manager reshaping its frame after a paint)
+        // by itself, and nobody need wake for it. Without that, exposures come
+        // here.
+        backgroundReady_ = makeBackground(watched_);
+        const std::uint32_t ours = backgroundReady_ ? 0 : XCB_EVENT_MASK_EXPOSURE;
         xcb_change_window_attributes(connection_, watched_, XCB_CW_EVENT_MASK, &ours);
         xcb_flush(connection_);
+    }
+
+    // A pixmap of the window's largest size and its depth, for its background.
+    bool makeBackground(xcb_window_t window)
+    {
+        if (background_ && backgroundWindow_ == window)
+            return true;
+        if (background_) {
+            xcb_free_pixmap(connection_, background_);
+            xcb_free_gc(connection_, backgroundGc_);
+            background_ = backgroundGc_ = 0;
+        }
+        xcb_get_geometry_reply_t* geometry
+            = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
+        const bool depth24 = geometry && geometry->depth == 24;
+        std::free(geometry);
+        if (!depth24)
+            return false;
+        background_ = xcb_generate_id(connection_);
+        xcb_generic_error_t* error = xcb_request_check(
+            connection_, xcb_create_pixmap_checked(connection_, 24, background_, window, kBackgroundSize, kBackgroundSize));
+        if (error) {
+            std::free(error);
+            background_ = 0;
+            return false;
+        }
+        backgroundGc_ = xcb_generate_id(connection_);
+        xcb_create_gc(connection_, backgroundGc_, background_, 0, nullptr);
+        backgroundWindow_ = window;
+        return true;
     }
 
     void dispatchEvents(bool readConnection) override
@@ -114,7 +149,9 @@ public:
         if (x < 0 || y < 0 || w <= 0 || h <= 0 || x + w > stride || w > 4096 || h > 4096)
             return false;
         const auto id = static_cast<xcb_window_t>(window);
-        if (id != gcWindow_) {
+        const bool toBackground = backgroundReady_ && id == watched_ && x + w <= kBackgroundSize
+            && y + h <= kBackgroundSize;
+        if (!toBackground && id != gcWindow_) {
             if (gc_)
                 xcb_free_gc(connection_, gc_);
             gc_ = xcb_generate_id(connection_);
@@ -132,9 +169,16 @@ public:
         }
         // The request carries its own copy of the pixels, so the caller may
         // change them at once.
-        const xcb_void_cookie_t put
-            = xcb_put_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, id, gc_, std::uint16_t(w), std::uint16_t(h),
-                            std::int16_t(x), std::int16_t(y), 0, 24, std::uint32_t(w) * std::uint32_t(h) * 4, data);
+        const xcb_void_cookie_t put = xcb_put_image(
+            connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, toBackground ? background_ : id, toBackground ? backgroundGc_ : gc_,
+            std::uint16_t(w), std::uint16_t(h), std::int16_t(x), std::int16_t(y), 0, 24,
+            std::uint32_t(w) * std::uint32_t(h) * 4, data);
+        if (toBackground) {
+            // Set again after each change: the protocol leaves open whether
+            // the server copies a background pixmap or keeps using it.
+            xcb_change_window_attributes(connection_, id, XCB_CW_BACK_PIXMAP, &background_);
+            xcb_clear_area(connection_, 0, id, std::int16_t(x), std::int16_t(y), std::uint16_t(w), std::uint16_t(h));
+        }
         if (x == 0 && y == 0 && w == stride)
             paintSequence_ = put.sequence;
         xcb_flush(connection_);
@@ -158,6 +202,11 @@ private:
     int screenNumber_;
     xcb_gcontext_t gc_ = 0;
     std::uint32_t paintSequence_ = 0;
+    static constexpr int kBackgroundSize = 96;
+    xcb_pixmap_t background_ = 0;
+    xcb_gcontext_t backgroundGc_ = 0;
+    xcb_window_t backgroundWindow_ = 0;
+    bool backgroundReady_ = false;
     xcb_window_t gcWindow_ = 0;
     xcb_window_t watched_ = 0;
     ExposeHandler onExpose_;
