@@ -178,6 +178,9 @@ void SwingWindow::createWindow()
         const QByteArray noShape = qgetenv("TASSIO_NO_SHAPE");
         shaped_ = painter_->canShape() && noShape != "1";
         startPainterEvents();
+        // The first picture at once: Qt no longer hears of the window's first
+        // exposure, and the server shows the picture as the window maps.
+        paintComposite();
     }
     created_ = true;
     restartSwingTimer();
