@@ -7,7 +7,11 @@
 #ifdef TASSIO_HAVE_XCB
 #include "platform/XcbScreenGrabber.h"
 
+#include <xcb/shm.h>
 #include <xcb/xcb.h>
+
+#include <sys/ipc.h>
+#include <sys/shm.h>
 #ifdef TASSIO_HAVE_XCB_SHAPE
 #include <xcb/shape.h>
 #endif
@@ -53,6 +57,7 @@ public:
     }
     ~XcbWindowPainter() override
     {
+        releaseBackground();
         xcb_disconnect(connection_);
     }
 
@@ -95,11 +100,7 @@ public:
     {
         if (background_ && backgroundWindow_ == window)
             return true;
-        if (background_) {
-            xcb_free_pixmap(connection_, background_);
-            xcb_free_gc(connection_, backgroundGc_);
-            background_ = backgroundGc_ = 0;
-        }
+        releaseBackground();
         xcb_get_geometry_reply_t* geometry
             = xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
         const bool depth24 = geometry && geometry->depth == 24;
@@ -107,8 +108,10 @@ public:
         if (!depth24)
             return false;
         background_ = xcb_generate_id(connection_);
-        xcb_generic_error_t* error = xcb_request_check(
-            connection_, xcb_create_pixmap_checked(connection_, 24, background_, window, kBackgroundSize, kBackgroundSize));
+        xcb_generic_error_t* error = makeSharedPixmap(window)
+            ? nullptr
+            : xcb_request_check(connection_, xcb_create_pixmap_checked(connection_, 24, background_, window,
+                                                                       kBackgroundSize, kBackgroundSize));
         if (error) {
             std::free(error);
             background_ = 0;
@@ -117,6 +120,63 @@ public:
         backgroundGc_ = xcb_generate_id(connection_);
         xcb_create_gc(connection_, backgroundGc_, background_, 0, nullptr);
         backgroundWindow_ = window;
+        return true;
+    }
+
+    void releaseBackground()
+    {
+        if (background_) {
+            xcb_free_pixmap(connection_, background_);
+            xcb_free_gc(connection_, backgroundGc_);
+            background_ = backgroundGc_ = 0;
+        }
+        if (backgroundPixels_) {
+            xcb_shm_detach(connection_, backgroundSegment_);
+            xcb_flush(connection_);
+            shmdt(backgroundPixels_);
+            backgroundPixels_ = nullptr;
+        }
+    }
+
+    // A background whose pixels are our memory: painting is a copy into it,
+    // with no image to send through the socket. The server reads it when it
+    // clears the window (right after the copy, in order) and when it fills an
+    // exposure; a fill that raced a copy would mix two pictures until the
+    // clear that follows the copy. Where the server cannot share memory, a
+    // plain pixmap.
+    bool makeSharedPixmap(xcb_window_t window)
+    {
+        xcb_shm_query_version_reply_t* version
+            = xcb_shm_query_version_reply(connection_, xcb_shm_query_version(connection_), nullptr);
+        const bool shared = version && version->shared_pixmaps && version->pixmap_format == XCB_IMAGE_FORMAT_Z_PIXMAP;
+        std::free(version);
+        if (!shared)
+            return false;
+        const std::size_t bytes = std::size_t(kBackgroundSize) * kBackgroundSize * 4;
+        const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+        if (id < 0)
+            return false;
+        void* addr = shmat(id, nullptr, 0);
+        if (addr == reinterpret_cast<void*>(-1)) {
+            shmctl(id, IPC_RMID, nullptr);
+            return false;
+        }
+        const xcb_shm_seg_t segment = xcb_generate_id(connection_);
+        xcb_generic_error_t* error
+            = xcb_request_check(connection_, xcb_shm_attach_checked(connection_, segment, std::uint32_t(id), 0));
+        shmctl(id, IPC_RMID, nullptr);
+        if (!error)
+            error = xcb_request_check(connection_,
+                                      xcb_shm_create_pixmap_checked(connection_, background_, window, kBackgroundSize,
+                                                                    kBackgroundSize, 24, segment, 0));
+        if (error) {
+            std::free(error);
+            xcb_shm_detach(connection_, segment);
+            shmdt(addr);
+            return false;
+        }
+        backgroundPixels_ = static_cast<std::uint32_t*>(addr);
+        backgroundSegment_ = segment;
         return true;
     }
 
@@ -159,28 +219,38 @@ public:
             gcWindow_ = id;
         }
         const std::uint32_t* first = pixels + std::size_t(y) * std::size_t(stride) + std::size_t(x);
-        const std::uint8_t* data = reinterpret_cast<const std::uint8_t*>(first);
-        if (stride != w) {
-            rows_.resize(std::size_t(w) * std::size_t(h));
+        std::uint32_t sequence;
+        if (toBackground && backgroundPixels_) {
             for (int row = 0; row < h; ++row)
-                std::memcpy(&rows_[std::size_t(row) * std::size_t(w)], first + std::size_t(row) * std::size_t(stride),
-                            std::size_t(w) * 4);
-            data = reinterpret_cast<const std::uint8_t*>(rows_.data());
+                std::memcpy(backgroundPixels_ + std::size_t(y + row) * kBackgroundSize + std::size_t(x),
+                            first + std::size_t(row) * std::size_t(stride), std::size_t(w) * 4);
+        } else {
+            const std::uint8_t* data = reinterpret_cast<const std::uint8_t*>(first);
+            if (stride != w) {
+                rows_.resize(std::size_t(w) * std::size_t(h));
+                for (int row = 0; row < h; ++row)
+                    std::memcpy(&rows_[std::size_t(row) * std::size_t(w)],
+                                first + std::size_t(row) * std::size_t(stride), std::size_t(w) * 4);
+                data = reinterpret_cast<const std::uint8_t*>(rows_.data());
+            }
+            // The request carries its own copy of the pixels, so the caller
+            // may change them at once.
+            sequence = xcb_put_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, toBackground ? background_ : id,
+                                     toBackground ? backgroundGc_ : gc_, std::uint16_t(w), std::uint16_t(h),
+                                     std::int16_t(x), std::int16_t(y), 0, 24, std::uint32_t(w) * std::uint32_t(h) * 4,
+                                     data)
+                           .sequence;
         }
-        // The request carries its own copy of the pixels, so the caller may
-        // change them at once.
-        const xcb_void_cookie_t put = xcb_put_image(
-            connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, toBackground ? background_ : id, toBackground ? backgroundGc_ : gc_,
-            std::uint16_t(w), std::uint16_t(h), std::int16_t(x), std::int16_t(y), 0, 24,
-            std::uint32_t(w) * std::uint32_t(h) * 4, data);
         if (toBackground) {
             // Set again after each change: the protocol leaves open whether
             // the server copies a background pixmap or keeps using it.
             xcb_change_window_attributes(connection_, id, XCB_CW_BACK_PIXMAP, &background_);
-            xcb_clear_area(connection_, 0, id, std::int16_t(x), std::int16_t(y), std::uint16_t(w), std::uint16_t(h));
+            sequence = xcb_clear_area(connection_, 0, id, std::int16_t(x), std::int16_t(y), std::uint16_t(w),
+                                      std::uint16_t(h))
+                           .sequence;
         }
         if (x == 0 && y == 0 && w == stride)
-            paintSequence_ = put.sequence;
+            paintSequence_ = sequence;
         xcb_flush(connection_);
         return true;
     }
@@ -206,6 +276,8 @@ private:
     xcb_pixmap_t background_ = 0;
     xcb_gcontext_t backgroundGc_ = 0;
     xcb_window_t backgroundWindow_ = 0;
+    std::uint32_t* backgroundPixels_ = nullptr; // shared with the server, or null
+    xcb_shm_seg_t backgroundSegment_ = 0;
     bool backgroundReady_ = false;
     xcb_window_t gcWindow_ = 0;
     xcb_window_t watched_ = 0;

@@ -2,6 +2,7 @@
 
 #include "platform/GrabRect.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -384,6 +385,9 @@ bool XcbScreenGrabber::schedule(std::int64_t when, int x, int y, int w, int h)
     condition.trigger.wait_value.hi = std::int32_t(when >> 32);
     condition.trigger.wait_value.lo = std::uint32_t(when);
     condition.trigger.test_type = XCB_SYNC_TESTTYPE_POSITIVE_COMPARISON;
+    // No CounterNotify event when the wait ends: only the pixels are wanted.
+    condition.event_threshold.hi = INT32_MAX;
+    condition.event_threshold.lo = UINT32_MAX;
     xcb_sync_await(connection_, 1, &condition);
     scheduledSequence_ = xcb_shm_get_image(connection_, root_, std::int16_t(r.srcX), std::int16_t(r.srcY),
                                            std::uint16_t(r.w), std::uint16_t(r.h), ~0u, XCB_IMAGE_FORMAT_Z_PIXMAP,
@@ -402,10 +406,12 @@ XcbScreenGrabber::Collected XcbScreenGrabber::collect(std::uint32_t* dst, int ds
         return {};
     void* reply = nullptr;
     xcb_generic_error_t* error = nullptr;
-    if (!xcb_poll_for_reply(connection_, scheduledSequence_, &reply, &error)) {
-        if (!xcb_connection_has_error(connection_))
-            return {};
-    }
+    const bool done = xcb_poll_for_reply(connection_, scheduledSequence_, &reply, &error);
+    // Nothing here asks for events, but none may pile up unread either.
+    while (xcb_generic_event_t* event = xcb_poll_for_queued_event(connection_))
+        std::free(event);
+    if (!done && !xcb_connection_has_error(connection_))
+        return {};
     scheduledSequence_ = 0;
     Collected result = scheduledGrab_;
     result.arrived = true;

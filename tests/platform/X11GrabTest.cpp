@@ -308,6 +308,8 @@ TEST(X11Grab, SeesEveryChangeOfTheScreen)
     paintPattern();
 }
 
+std::set<long> ownSharedSegments();
+
 // Waits up to two seconds for the scheduled pixels' descriptor.
 bool waitReadable(int fd)
 {
@@ -322,6 +324,7 @@ TEST(X11Grab, ScheduledGrabsReadTheScreenAtTheirTime)
     if (auto shared = XcbScreenGrabber::create(qtConnection(), 0, true)) {
         EXPECT_FALSE(shared->enableScheduling());
     }
+    const std::set<long> segmentsBefore = ownSharedSegments();
     auto g = XcbScreenGrabber::createWithOwnConnection(0);
     if (!g || !g->enableScheduling())
         GTEST_SKIP() << "no scheduling at depth " << g_display->depth;
@@ -365,7 +368,8 @@ TEST(X11Grab, ScheduledGrabsReadTheScreenAtTheirTime)
     ASSERT_TRUE(g->schedule(now, kScreenW - 20, -30, 96, 96));
     ASSERT_TRUE(waitReadable(g->scheduleFd()));
     std::fill(buffer.begin(), buffer.end(), kUntouched);
-    ASSERT_TRUE(g->collect(buffer.data(), 96).ok);
+    const ScreenGrabber::Collected corner = g->collect(buffer.data(), 96);
+    ASSERT_TRUE(corner.ok) << "arrived " << corner.arrived;
     int bad = 0;
     for (int row = 0; row < 96; ++row)
         for (int col = 0; col < 96; ++col) {
@@ -375,6 +379,12 @@ TEST(X11Grab, ScheduledGrabsReadTheScreenAtTheirTime)
             bad += want == 0 ? p != 0 : !sameColour(p, want);
         }
     EXPECT_EQ(bad, 0);
+
+    // The server lets go of the segment once it has read the connection's end.
+    g.reset();
+    for (int i = 0; i < 200 && ownSharedSegments() != segmentsBefore; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ownSharedSegments(), segmentsBefore);
 }
 
 // Shared segments this process created, by id, from the kernel's table (removed
