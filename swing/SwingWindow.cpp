@@ -102,8 +102,15 @@ void SwingWindow::startPainterEvents()
             [this](bool readConnection) { painter_->dispatchEvents(readConnection); });
         if (ticker_->running()) {
             prefetcher_ = ScreenGrabber::createScheduling();
-            if (prefetcher_)
+            // The server's clock, read once now: later, a pending grab would
+            // hold the answer back until its time.
+            std::int64_t server;
+            if (prefetcher_ && prefetcher_->serverTime(server)) {
+                serverOffsetMs_ = server - steadyMs();
                 ticker_->setAlarm(prefetcher_->scheduleFd(), [this] { return collectPrefetch(); });
+            } else {
+                prefetcher_.reset();
+            }
             return;
         }
         ticker_.reset();
@@ -209,11 +216,9 @@ void SwingWindow::restartSwingTimer()
     const int period = std::max(settings_.tickInterval, kMinTimerPeriod);
     if (ticker_) {
         ticker_->start(std::chrono::milliseconds(period));
-        std::int64_t server;
-        if (prefetcher_ && prefetcher_->serverTime(server)) {
-            serverOffsetMs_ = server - steadyMs();
+        if (prefetcher_) {
             prefetchPeriod_ = period;
-            prefetchDue_ = server + period;
+            prefetchDue_ = steadyMs() + serverOffsetMs_ + period;
             schedulePrefetch();
         }
     }
