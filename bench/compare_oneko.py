@@ -16,7 +16,7 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from harness import Session  # noqa: E402
+from harness import Session, rss_kb  # noqa: E402
 
 INTERVAL_MS = 20
 ONEKO_INTERVAL_MS = 125  # oneko's default animation period
@@ -42,20 +42,8 @@ def stat_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def rss_kb(pid):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
-
-
 def rss_mb(pid):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1]) / 1024.0
-    return 0.0
+    return rss_kb(pid) / 1024.0
 
 
 def run_once(binary, seconds):

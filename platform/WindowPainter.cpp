@@ -6,11 +6,11 @@
 
 #ifdef TASSIO_HAVE_XCB
 #include "platform/XcbScreenGrabber.h"
+#include "platform/XcbSharedMemory.h"
 
 #include <xcb/shm.h>
 #include <xcb/xcb.h>
 
-#include <sys/ipc.h>
 #include <sys/shm.h>
 #ifdef TASSIO_HAVE_XCB_SHAPE
 #include <xcb/shape.h>
@@ -152,31 +152,20 @@ public:
         std::free(version);
         if (!shared)
             return false;
-        const std::size_t bytes = std::size_t(kBackgroundSize) * kBackgroundSize * 4;
-        const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-        if (id < 0)
+        XcbSharedSegment segment;
+        if (!attachSharedSegment(connection_, std::size_t(kBackgroundSize) * kBackgroundSize * 4, segment))
             return false;
-        void* addr = shmat(id, nullptr, 0);
-        if (addr == reinterpret_cast<void*>(-1)) {
-            shmctl(id, IPC_RMID, nullptr);
-            return false;
-        }
-        const xcb_shm_seg_t segment = xcb_generate_id(connection_);
-        xcb_generic_error_t* error
-            = xcb_request_check(connection_, xcb_shm_attach_checked(connection_, segment, std::uint32_t(id), 0));
-        shmctl(id, IPC_RMID, nullptr);
-        if (!error)
-            error = xcb_request_check(connection_,
-                                      xcb_shm_create_pixmap_checked(connection_, background_, window, kBackgroundSize,
-                                                                    kBackgroundSize, 24, segment, 0));
+        xcb_generic_error_t* error = xcb_request_check(
+            connection_, xcb_shm_create_pixmap_checked(connection_, background_, window, kBackgroundSize,
+                                                       kBackgroundSize, 24, segment.id, 0));
         if (error) {
             std::free(error);
-            xcb_shm_detach(connection_, segment);
-            shmdt(addr);
+            xcb_shm_detach(connection_, segment.id);
+            shmdt(segment.address);
             return false;
         }
-        backgroundPixels_ = static_cast<std::uint32_t*>(addr);
-        backgroundSegment_ = segment;
+        backgroundPixels_ = static_cast<std::uint32_t*>(segment.address);
+        backgroundSegment_ = segment.id;
         return true;
     }
 

@@ -1,6 +1,7 @@
 #include "platform/XcbScreenGrabber.h"
 
 #include "platform/GrabRect.h"
+#include "platform/XcbSharedMemory.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -8,7 +9,6 @@
 
 #include <string_view>
 
-#include <sys/ipc.h>
 #include <sys/shm.h>
 #include <xcb/shm.h>
 #ifdef TASSIO_HAVE_XCB_SYNC
@@ -142,27 +142,11 @@ bool XcbScreenGrabber::ensureSegment(std::size_t bytes)
         return true;
     releaseSegment();
 
-    const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-    if (id < 0)
+    XcbSharedSegment segment;
+    if (!attachSharedSegment(connection_, bytes, segment))
         return false;
-    void* addr = shmat(id, nullptr, 0);
-    if (addr == reinterpret_cast<void*>(-1)) {
-        shmctl(id, IPC_RMID, nullptr);
-        return false;
-    }
-    const std::uint32_t seg = xcb_generate_id(connection_);
-    xcb_generic_error_t* error =
-        xcb_request_check(connection_, xcb_shm_attach_checked(connection_, seg, std::uint32_t(id), 0));
-    // Marked for removal only once the server holds it, so the segment cannot outlive
-    // both of us even if we crash.
-    shmctl(id, IPC_RMID, nullptr);
-    if (error != nullptr) {
-        std::free(error);
-        shmdt(addr);
-        return false;
-    }
-    segment_ = seg;
-    segmentAddr_ = addr;
+    segment_ = segment.id;
+    segmentAddr_ = segment.address;
     segmentBytes_ = bytes;
     return true;
 }

@@ -215,6 +215,15 @@ def load_frames(base_id):
             for k in range(7)]
 
 
+def rss_kb(pid):
+    """Resident memory of a process, in kB."""
+    with open(f"/proc/{pid}/status") as f:
+        for line in f:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
 def check(condition, message):
     if not condition:
         raise AssertionError(message)

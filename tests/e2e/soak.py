@@ -11,7 +11,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Session, check  # noqa: E402
+from harness import Session, check, rss_kb  # noqa: E402
 from xdnd import drop_files  # noqa: E402
 
 from Xlib import X  # noqa: E402
@@ -19,14 +19,6 @@ from Xlib.protocol import event  # noqa: E402
 
 BINARY = sys.argv[1]
 SECONDS = float(sys.argv[2]) if len(sys.argv) > 2 else 120.0
-
-
-def rss_kb(pid):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
 
 
 def fds(pid):
