@@ -221,9 +221,9 @@ void SwingWindow::restartSwingTimer()
             prefetchDue_ = steadyMs() + serverOffsetMs_ + period;
             schedulePrefetch();
         }
-    }
-    else
+    } else {
         timer_.start(period, Qt::PreciseTimer, this);
+    }
 }
 
 bool SwingWindow::swingTimerActive() const
@@ -275,10 +275,6 @@ void SwingWindow::timerEvent(QTimerEvent* event)
 void SwingWindow::swingTick()
 {
     WindowRect next = motion.tick(settings_, rect_);
-    // The new cut goes out before the paint's requests: the window manager
-    // has a moment to cut its frame to match, and the paint is not clipped by
-    // the frame's old shape.
-    updateShape(PendulumMotion::frameIndex(settings_.swingAngle));
     // The server read the screen at the tick's time when the place was foreseen.
     if (!prefetched_ || next.left != prefetchX_ || next.top != prefetchY_)
         grabScreen(next.left, next.top);
