@@ -44,9 +44,9 @@ inline void clickIndicator(QAbstractButton* button)
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(qMin(8, button->width() / 2), button->height() / 2));
 }
 
-// Runs action on the next modal dialog of type T as soon as it is up, from
-// inside its modal loop. ran() tells whether that happened; the watch gives up
-// after five seconds, and when it goes out of scope.
+// Runs action on the next modal dialog of type T as soon as it is up and
+// shown, from inside its modal loop. ran() tells whether that happened; the
+// watch gives up after twenty seconds, and when it goes out of scope.
 class ModalWatch {
 public:
     template <class T>
@@ -54,10 +54,13 @@ public:
     {
         auto watch = std::make_unique<ModalWatch>();
         ModalWatch* self = watch.get();
-        const QDeadlineTimer deadline(5000);
+        const QDeadlineTimer deadline(20000);
         QObject::connect(&self->timer_, &QTimer::timeout, [self, deadline, action] {
             T* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
-            if (!dialog && !deadline.hasExpired())
+            // A dialog can be the modal one a moment before it is shown; acting
+            // on it only once it shows, rather than giving up, keeps a loaded
+            // machine from leaving it open for ever.
+            if ((!dialog || !dialog->isVisible()) && !deadline.hasExpired())
                 return;
             self->timer_.stop();
             if (dialog && dialog->isVisible()) {

@@ -293,7 +293,9 @@ TEST_F(PictureCommands, FileDialogsOfferTheirFiltersAndTakeTypedNames)
                 return;
             }
             dialog->setDirectory(dir.path());
-            dialog->selectFile(QString::fromUtf8(c.typed));
+            // The whole path: the dialog reads the folder on a thread of its
+            // own, and a bare name is taken relative to what it has read so far.
+            dialog->selectFile(dir.path() + QLatin1Char('/') + QString::fromUtf8(c.typed));
             QMetaObject::invokeMethod(dialog, "accept");
         });
         QTest::mouseClick(control<QPushButton>(c.button), Qt::LeftButton);
