@@ -37,21 +37,3 @@ std::unique_ptr<ScreenGrabber> ScreenGrabber::create()
 #endif
     return std::make_unique<QtScreenGrabber>();
 }
-
-std::unique_ptr<ScreenGrabber> ScreenGrabber::createScheduling()
-{
-#if defined(TASSIO_HAVE_XCB) && QT_CONFIG(xcb)
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        int screenNumber = 0;
-        char* host = nullptr;
-        int display = 0;
-        if (!xcb_parse_display(nullptr, &host, &display, &screenNumber))
-            screenNumber = 0;
-        std::free(host);
-        auto grabber = XcbScreenGrabber::createWithOwnConnection(screenNumber);
-        if (grabber && grabber->enableScheduling())
-            return grabber;
-    }
-#endif
-    return nullptr;
-}

@@ -28,13 +28,6 @@ public:
     // Whether grabs go through the shared segment (turns false if the server refuses it).
     bool usesSharedMemory() const { return shmAllowed_; }
 
-    // Scheduling needs a connection of the grabber's own: the server holds
-    // back the connection's other requests until a scheduled grab's time.
-    bool enableScheduling();
-    bool serverTime(std::int64_t& ms) override;
-    bool schedule(std::int64_t when, int x, int y, int w, int h) override;
-    int scheduleFd() const override;
-    Collected collect(std::uint32_t* dst, int dstStride) override;
 
 private:
     XcbScreenGrabber() = default;
@@ -55,10 +48,6 @@ private:
     bool swapBytes_ = false;
 
     bool shmAllowed_ = false;
-    std::uint32_t serverTimeCounter_ = 0; // xcb_sync_counter_t, 0 without scheduling
-    unsigned int scheduledSequence_ = 0;
-    Collected scheduledGrab_;
-    int scheduledW_ = 0, scheduledH_ = 0;
     std::uint32_t segment_ = 0; // xcb_shm_seg_t, 0 while none is attached
     void* segmentAddr_ = nullptr;
     std::size_t segmentBytes_ = 0;

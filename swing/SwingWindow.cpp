@@ -4,28 +4,18 @@
 #include "dialogs/SettingsDialog.h"
 #include "pictures/PictureWindow.h"
 #include "platform/Desktop.h"
-#include "platform/MainLoopLock.h"
-#include "platform/ScreenGrabber.h"
 #include "platform/SoundPlayer.h"
-#include "platform/TickThread.h"
-#include "platform/WindowPainter.h"
 #include "settings/AppSettings.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QImage>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <QPainter>
-#include <QSocketNotifier>
 #include <QTimerEvent>
 #include <QUrl>
-#include <QWindow>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 
 int viewerCascade = 0;
 
@@ -43,12 +33,6 @@ void advanceCascade()
     viewerCascade += 16;
     if (viewerCascade > 100)
         viewerCascade = 0;
-}
-
-std::int64_t steadyMs()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 bool contains(const std::string& s, const char* a, const char* b)
@@ -70,62 +54,26 @@ int firstByte(const std::string& path)
 } // namespace
 
 SwingWindow::SwingWindow(AppSettings& settings)
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus)
+    // Override-redirect: the program places the window itself, as on the
+    // desktop it grew up on, and no window manager takes part in a move.
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus)
     , compositor(motion.sinTable, motion.cosTable)
     , playSoundAsync([](const std::string& wav) { SoundPlayer::instance().playAsync(wav); })
     , openDocument([](const std::string& program, const std::string& document) { startProgram(program, document); })
     , settings_(settings)
-    , firstBackground_(Bitmap::colour(kSize, kSize))
 {
     setWindowTitle(QStringLiteral("Tassio"));
     setCursor(Qt::CrossCursor);
-    // Nothing may clear the window: every pixel comes from the composite.
+    // Nothing may clear the window: the surface shows every pixel.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
-    frontImage_ = std::make_unique<QImage>(reinterpret_cast<const uchar*>(compositor.composite.colourRow(0)),
-                                           kSize, kSize, kSize * 4, QImage::Format_RGB32);
 }
 
 SwingWindow::~SwingWindow()
 {
-    // The tick thread calls into this window; it goes first.
-    stopPainterEvents();
-}
-
-void SwingWindow::startPainterEvents()
-{
-    stopPainterEvents();
-    if (MainLoopLock::install()) {
-        ticker_ = std::make_unique<TickThread>(
-            MainLoopLock::mutex(), painter_->eventFd(), [this] { swingTick(); },
-            [this](bool readConnection) { painter_->dispatchEvents(readConnection); });
-        if (ticker_->running()) {
-            prefetcher_ = ScreenGrabber::createScheduling();
-            // The server's clock, read once now: later, a pending grab would
-            // hold the answer back until its time.
-            std::int64_t server;
-            if (prefetcher_ && prefetcher_->serverTime(server)) {
-                serverOffsetMs_ = server - steadyMs();
-                ticker_->setAlarm(prefetcher_->scheduleFd(), [this] { return collectPrefetch(); });
-            } else {
-                prefetcher_.reset();
-            }
-            return;
-        }
-        ticker_.reset();
-    }
-    painterEvents_ = new QSocketNotifier(painter_->eventFd(), QSocketNotifier::Read, this);
-    connect(painterEvents_, &QSocketNotifier::activated, this, [this] { painter_->dispatchEvents(true); });
-}
-
-void SwingWindow::stopPainterEvents()
-{
-    ticker_.reset();
-    prefetcher_.reset();
-    prefetched_ = false;
-    delete painterEvents_;
-    painterEvents_ = nullptr;
+    // The surface speaks for the native window; it goes first.
+    surface_.reset();
 }
 
 void SwingWindow::createWindow()
@@ -144,18 +92,17 @@ void SwingWindow::createWindow()
                                                    -(1 << 24), 1 << 24));
     }
     setAcceptDrops(true);
-    if (settings_.alwaysOnTop == 1)
-        setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    keepAbove_ = settings_.alwaysOnTop == 1;
 
     // A figure that is not there (a hand-edited index, a picture since
     // deleted) shows the girl rather than nothing.
     const int index = settings_.figureIndex;
     const int picture = index - kBuiltInFigures;
     if (index >= 0 && index < kBuiltInFigures)
-        loadBuiltInFigure(10 * index);
+        compositor.loadBuiltInFigure(10 * index);
     else if (picture < 0 || picture >= settings_.picturePaths.count()
-             || !loadPictureFigure(settings_.picturePaths.at(picture)))
-        loadBuiltInFigure(0);
+             || !compositor.loadPictureFigure(settings_.picturePaths.at(picture)))
+        compositor.loadBuiltInFigure(0);
 
     if (settings_.anchorX == -1) {
         settings_.anchorX = static_cast<int>(screen.right - 1.5 * length);
@@ -164,33 +111,48 @@ void SwingWindow::createWindow()
     if (settings_.soundFile != kNoFile)
         playSoundAsync(settings_.soundFile);
 
-    stopPainterEvents();
-    grabber_.reset();
-    painter_ = WindowPainter::create();
-    if (painter_)
-        grabber_ = painter_->createGrabber();
-    if (!grabber_)
-        grabber_ = ScreenGrabber::create();
-    // With a painter of our own the window has no backing store at all.
-    setAttribute(Qt::WA_PaintOnScreen, painter_ != nullptr);
-    // A new window's first paint is not the screen behind it, so that is read
-    // now, before the window exists on the screen.
-    grabber_->grab(x, y, kSize, kSize, firstBackground_.colourRow(0), kSize);
     rect_ = { x, y, x + kSize, y + kSize };
     setGeometry(x, y, kSize, kSize);
-    show();
-    if (painter_) {
-        takeOverNotifications();
-        // Cut to the figure, the desktop shows through live around it.
-        const QByteArray noShape = qgetenv("TASSIO_NO_SHAPE");
-        shaped_ = painter_->canShape() && noShape != "1";
-        startPainterEvents();
-        // The first picture at once: Qt no longer hears of the window's first
-        // exposure, and the server shows the picture as the window maps.
-        paintComposite();
+    if (!loader_) {
+        loader_ = new SurfaceLoader(this);
+        connect(loader_, &SurfaceLoader::compositingChanged, this, [this] {
+            if (created_ && loader_->bestKind() != surface_->kind())
+                makeSurface();
+        });
+        connect(loader_, &SurfaceLoader::activeWindowChanged, this, [this] {
+            if (surface_)
+                surface_->letActiveWindowCover();
+        });
     }
+    makeSurface();
     created_ = true;
     restartSwingTimer();
+}
+
+void SwingWindow::makeSurface()
+{
+    const FigureSurface::Kind kind = loader_->bestKind();
+    const bool alpha = SurfaceLoader::wantsAlpha(kind);
+    surface_.reset();
+    // The depth of a native window is fixed when it is made.
+    if (internalWinId() && testAttribute(Qt::WA_TranslucentBackground) != alpha)
+        destroy();
+    setAttribute(Qt::WA_TranslucentBackground, alpha);
+    winId();
+    surface_ = loader_->create(*this, kind);
+    setAttribute(Qt::WA_PaintOnScreen, !surface_->paintsThroughQt());
+    surface_->setFrames(compositor.frames, FigureCompositor::kFrameCount);
+    surface_->setKeepAbove(keepAbove_);
+    // The first picture before the window maps: read the screen there while
+    // nothing of ours covers it.
+    compositor.backgroundPending = -1;
+    showAt(rect_);
+    show();
+}
+
+FigureSurface::Kind SwingWindow::surfaceKind() const
+{
+    return surface_ ? surface_->kind() : FigureSurface::Kind::Grabbed;
 }
 
 void SwingWindow::destroyWindow()
@@ -198,6 +160,7 @@ void SwingWindow::destroyWindow()
     killSwingTimer();
     if (!created_)
         return;
+    surface_.reset();
     hide();
     destroy();
     created_ = false;
@@ -206,62 +169,38 @@ void SwingWindow::destroyWindow()
 void SwingWindow::killSwingTimer()
 {
     timer_.stop();
-    if (ticker_)
-        ticker_->stop();
 }
 
 void SwingWindow::restartSwingTimer()
 {
-    killSwingTimer();
-    const int period = std::max(settings_.tickInterval, kMinTimerPeriod);
-    if (ticker_) {
-        ticker_->start(std::chrono::milliseconds(period));
-        if (prefetcher_) {
-            prefetchPeriod_ = period;
-            prefetchDue_ = steadyMs() + serverOffsetMs_ + period;
-            schedulePrefetch();
-        }
-    } else {
-        timer_.start(period, Qt::PreciseTimer, this);
-    }
-}
-
-bool SwingWindow::swingTimerActive() const
-{
-    return ticker_ ? ticker_->active() : timer_.isActive();
+    timer_.start(std::max(settings_.tickInterval, kMinTimerPeriod), Qt::PreciseTimer, this);
 }
 
 void SwingWindow::setTopMost(bool on)
 {
-    // Toggled on the live window: changing the widget's flags would recreate it.
-    if (QWindow* w = windowHandle()) {
-        w->setFlag(Qt::WindowStaysOnTopHint, on);
-        // Qt has just asked for all of the window's notifications again.
-        if (painter_ && created_)
-            takeOverNotifications();
-    } else {
-        setWindowFlag(Qt::WindowStaysOnTopHint, on);
-    }
-    if (on)
-        raise();
-}
-
-void SwingWindow::takeOverNotifications()
-{
-    painter_->takeOverNotifications(winId(), [this](int x, int y, int w, int h) { paintComposite(x, y, w, h); });
+    keepAbove_ = on;
+    if (surface_)
+        surface_->setKeepAbove(on);
 }
 
 void SwingWindow::loadBuiltInFigure(int baseId)
 {
     compositor.loadBuiltInFigure(baseId);
-    ++figureGeneration_;
+    framesChanged();
 }
 
 int SwingWindow::loadPictureFigure(const std::string& path)
 {
     const int loaded = compositor.loadPictureFigure(path);
-    figureGeneration_ += loaded;
+    if (loaded)
+        framesChanged();
     return loaded;
+}
+
+void SwingWindow::framesChanged()
+{
+    if (surface_)
+        surface_->setFrames(compositor.frames, FigureCompositor::kFrameCount);
 }
 
 void SwingWindow::timerEvent(QTimerEvent* event)
@@ -274,165 +213,35 @@ void SwingWindow::timerEvent(QTimerEvent* event)
 
 void SwingWindow::swingTick()
 {
-    WindowRect next = motion.tick(settings_, rect_);
-    // The server read the screen at the tick's time when the place was foreseen.
-    if (!prefetched_ || next.left != prefetchX_ || next.top != prefetchY_)
-        grabScreen(next.left, next.top);
-    prefetched_ = false;
-    moveWindow(next);
-    if (prefetcher_ && swingTimerActive()) {
-        prefetchDue_ += prefetchPeriod_;
-        // Behind (a busy GUI thread): as the thread's own clock, skip ahead.
-        const std::int64_t serverNow = steadyMs() + serverOffsetMs_;
-        if (prefetchDue_ <= serverNow)
-            prefetchDue_ = serverNow + prefetchPeriod_;
-        schedulePrefetch();
-    }
-    // Exposures the grab's reply brought along, when no tick thread sees them.
-    if (painterEvents_)
-        painter_->dispatchEvents(false);
+    showAt(motion.tick(settings_, rect_));
 }
 
-void SwingWindow::schedulePrefetch()
-{
-    // The next tick's place, from copies: the tick itself must still move the
-    // real state, at its time.
-    aheadMotion_ = motion;
-    AppSettings& ahead = aheadSettings_;
-    ahead.uniformSwing = settings_.uniformSwing;
-    ahead.swingAngle = settings_.swingAngle;
-    ahead.swingStep = settings_.swingStep;
-    ahead.pendulumLength = settings_.pendulumLength;
-    ahead.anchorX = settings_.anchorX;
-    ahead.anchorY = settings_.anchorY;
-    const WindowRect next = aheadMotion_.tick(ahead, rect_);
-    if (prefetcher_->schedule(prefetchDue_, next.left, next.top, kSize, kSize)) {
-        prefetchX_ = next.left;
-        prefetchY_ = next.top;
-        ticker_->armAlarm();
-    }
-}
-
-bool SwingWindow::collectPrefetch()
-{
-    // Straight into the capture: nothing reads it between ticks.
-    const ScreenGrabber::Collected got = prefetcher_->collect(compositor.screenCapture.colourRow(0), kSize);
-    if (!got.arrived || !swingTimerActive())
-        return false;
-    if (got.when != prefetchDue_) {
-        // From before a restart: the one for the new schedule can go out now.
-        schedulePrefetch();
-        return false;
-    }
-    // Pixels that waited for a busy GUI thread are not used; the tick reads
-    // the screen again.
-    const std::int64_t late = steadyMs() + serverOffsetMs_ - got.when;
-    prefetched_ = got.ok && got.x == prefetchX_ && got.y == prefetchY_ && late <= prefetchPeriod_ / 2;
-    return true;
-}
-
-void SwingWindow::grabScreen(int left, int top)
-{
-    if (grabber_)
-        grabber_->grab(left, top, kSize, kSize, compositor.screenCapture.colourRow(0), kSize);
-}
-
-void SwingWindow::moveWindow(const WindowRect& r)
+void SwingWindow::showAt(const WindowRect& r)
 {
     rect_ = r;
-    compositeStale_ = true;
-    if (painter_) {
-        painter_->configure(winId(), r.left, r.top, r.right - r.left, r.bottom - r.top);
-        // The new place's picture, now: the server has the move before it.
-        paintComposite();
+    if (!surface_)
         return;
+    const int k = PendulumMotion::frameIndex(settings_.swingAngle);
+    const Bitmap* composite = nullptr;
+    if (surface_->kind() == FigureSurface::Kind::Grabbed) {
+        // The screen at the new place, while the window still stands at the
+        // old one; the composite repairs what of the window it caught.
+        surface_->grab(r.left, r.top, compositor.screenCapture);
+        const bool first = compositor.backgroundPending == -1;
+        composite = &compositor.paint(k, motion.prevWindowDX, motion.prevWindowDY,
+                                      first ? &compositor.screenCapture : nullptr);
     }
-    setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
-    update();
+    surface_->show(r.left, r.top, r.right - r.left, r.bottom - r.top, k, composite);
 }
 
 QPaintEngine* SwingWindow::paintEngine() const
 {
-    return painter_ ? nullptr : QWidget::paintEngine();
+    return testAttribute(Qt::WA_PaintOnScreen) ? nullptr : QWidget::paintEngine();
 }
 
 void SwingWindow::paintEvent(QPaintEvent*)
 {
-    paintComposite();
-}
-
-namespace {
-
-// For the start-up benchmark only: the monotonic time of the first paint,
-// written to the file that TASSIO_BENCH_FIRST_PAINT names.
-void noteFirstPaint()
-{
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    const QByteArray path = qgetenv("TASSIO_BENCH_FIRST_PAINT");
-    if (path.isEmpty())
-        return;
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    if (FILE* f = std::fopen(path.constData(), "w")) {
-        std::fprintf(f, "%lld.%09ld\n", static_cast<long long>(now.tv_sec), now.tv_nsec);
-        std::fclose(f);
-    }
-}
-
-} // namespace
-
-void SwingWindow::paintComposite(int x, int y, int w, int h)
-{
-    // A window that has not moved since its last paint shows the same picture
-    // again (an expose, or the resize and the update of one move arriving
-    // apart): building it anew would give the same pixels, and shifting the
-    // saved background by the move's offsets twice would spoil it.
-    if (compositeStale_ || compositor.backgroundPending == -1) {
-        const int k = PendulumMotion::frameIndex(settings_.swingAngle);
-        compositor.paint(k, motion.prevWindowDX, motion.prevWindowDY,
-                         compositor.backgroundPending == -1 ? &firstBackground_ : nullptr);
-        compositeStale_ = false;
-        // A new picture is shown whole.
-        x = y = 0;
-        w = h = kSize;
-        updateShape(k);
-    }
-    if (painter_) {
-        // The X server clips the 96 x 96 image to the window's 95 x 95 or 96.
-        const int left = std::clamp(x, 0, kSize), top = std::clamp(y, 0, kSize);
-        const int right = std::clamp(x + w, left, kSize), bottom = std::clamp(y + h, top, kSize);
-        if (right > left && bottom > top)
-            painter_->paint(winId(), compositor.composite.colourRow(0), kSize, left, top, right - left, bottom - top);
-    } else {
-        QPainter painter(this);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawImage(0, 0, *frontImage_);
-    }
-    noteFirstPaint();
-}
-
-const std::vector<ShapeRect>& SwingWindow::frameShape(int k)
-{
-    k = std::clamp(k, 0, FigureCompositor::kFrameCount - 1);
-    if (frameShapeGeneration_[k] != figureGeneration_) {
-        std::uint8_t mask[kSize * kSize];
-        compositor.opaqueMaskOf(k, mask);
-        shapeFromMask(mask, kSize, kSize, kSize, frameShapes_[k]);
-        frameShapeGeneration_[k] = figureGeneration_;
-    }
-    return frameShapes_[k];
-}
-
-void SwingWindow::updateShape(int k)
-{
-    if (!shaped_ || (k == shapeFrame_ && figureGeneration_ == shapeGeneration_))
-        return;
-    painter_->setShape(winId(), frameShape(k));
-    shapeFrame_ = k;
-    shapeGeneration_ = figureGeneration_;
+    // The surface paints.
 }
 
 void SwingWindow::mousePressEvent(QMouseEvent* event)
@@ -462,9 +271,7 @@ void SwingWindow::mouseMoveEvent(QMouseEvent* event)
         // behind the window manager while it moves.
         const QPoint global = event->globalPosition().toPoint();
         WindowRect next = motion.moveTo(rect_, global.x() - grabX, global.y() - grabY);
-        grabScreen(next.left, next.top);
-        moveWindow(next);
-        repaint();
+        showAt(next);
     }
     QWidget::mouseMoveEvent(event);
 }

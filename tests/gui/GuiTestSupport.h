@@ -134,12 +134,7 @@ protected:
         return guitest::child<T>(panel.get(), name);
     }
 
-    bool topMost()
-    {
-        const QWindow* handle = window.windowHandle();
-        return handle ? handle->flags().testFlag(Qt::WindowStaysOnTopHint)
-                      : window.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
-    }
+    bool topMost() { return window.keepsAbove(); }
 
     // The colour at the centre of every frame, or 0 when they differ.
     uint32_t figureColour()
