@@ -9,7 +9,7 @@ import tempfile
 import time
 
 from PIL import Image
-from Xlib import X, display as xdisplay
+from Xlib import X, Xatom, display as xdisplay
 
 WIDTH, HEIGHT = 1024, 768
 SOURCE_DIR = os.path.dirname(os.path.abspath(__file__))
@@ -131,6 +131,10 @@ class Session:
                           raw[y * self.width * 4:(y + h) * self.width * 4])
         self.root.change_attributes(background_pixmap=pix)
         self.root.clear_area(0, 0, self.width, self.height)
+        # As wallpaper setters do: compositing managers draw the root from
+        # the pixmap these name (the connection keeps it alive).
+        for name in ("_XROOTPMAP_ID", "ESETROOT_PMAP_ID"):
+            self.root.change_property(self.d.intern_atom(name), Xatom.PIXMAP, 32, [pix.id])
         self.d.sync()
 
     def screenshot(self, x=0, y=0, w=None, h=None):
@@ -186,6 +190,30 @@ class Session:
             return [int(w) for w in out.split()] if out else None
         return self.wait_for(search, timeout, f"no window named {name}")[0]
 
+    def watch_maps(self):
+        """Starts listening for top-level windows being mapped; call before
+        starting the program, then wait_for_map."""
+        self.root.change_attributes(event_mask=X.SubstructureNotifyMask)
+        self.d.sync()
+
+    def wait_for_map(self, name, timeout=10):
+        """time.monotonic() when a top-level window named name was mapped.
+        The figure's picture is its background, there before it maps, so this
+        is when it first shows."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            while self.d.pending_events():
+                ev = self.d.next_event()
+                now = time.monotonic()
+                if ev.type == X.MapNotify:
+                    try:
+                        if ev.window.get_wm_name() == name:
+                            return now
+                    except Exception:
+                        pass
+            time.sleep(0.0005)
+        raise AssertionError(f"no window named {name} was mapped")
+
     def close_panel(self):
         """Ends the program as a user would: the panel up front, then Esc."""
         panel = self.find_window("设定", only_visible=False)
@@ -207,6 +235,33 @@ class Session:
         g = w.get_geometry()
         t = w.translate_coords(self.root, 0, 0)
         return (-t.x, -t.y, g.width, g.height)
+
+
+def start_compositor(s, kind):
+    """Starts a compositing manager in the session and waits until it owns the
+    screen's compositing selection. kind: "picom" (plain), "picom-shadows"
+    (-c), "picom-sample" (the sample configuration that Debian ships, with
+    vsync off as Xvfb has no vblank) or "xcompmgr" (-c)."""
+    if kind == "picom":
+        cmd = ["picom", "--backend", "xrender", "--no-vsync", "--no-fading-openclose"]
+    elif kind == "picom-shadows":
+        cmd = ["picom", "-c", "--backend", "xrender", "--no-vsync", "--no-fading-openclose"]
+    elif kind == "picom-sample":
+        conf = os.path.join(s.tmp, "picom.conf")
+        with open("/usr/share/doc/picom/examples/picom.sample.conf") as f:
+            text = f.read().replace("vsync = true", "vsync = false")
+        with open(conf, "w") as f:
+            f.write(text)
+        cmd = ["picom", "--config", conf]
+    elif kind == "xcompmgr":
+        cmd = ["xcompmgr", "-c"]
+    else:
+        raise ValueError(kind)
+    p = subprocess.Popen(cmd, env=s.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    s.procs.append(p)
+    atom = s.d.intern_atom("_NET_WM_CM_S0")
+    s.wait_for(lambda: s.d.get_selection_owner(atom) != X.NONE, 10, f"{kind} did not start")
+    return p
 
 
 def load_frames(base_id):

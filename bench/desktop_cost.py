@@ -1,0 +1,120 @@
+"""What the swinging figure costs the whole desktop: CPU per 20 ms tick of the
+program's threads + the X server + the window manager (+ the compositing
+manager when one runs), from /proc/PID/task/*/schedstat, each program alone in
+a fresh Xvfb + openbox session. Side by side: bare_swing, the least an X11
+program can do to swing a shaped 95 x 96 window, and oneko per animation step.
+
+usage: /usr/bin/python3 bench/desktop_cost.py build/tassio build/bench/bare_swing [seconds] [runs]
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+from harness import Session, start_compositor  # noqa: E402
+from compare_oneko import cpu_seconds  # noqa: E402
+
+INTERVAL_MS = 20
+ONEKO_INTERVAL_MS = 125
+
+
+def measure(start, seconds, compositor=None, period_ms=INTERVAL_MS, while_running=None):
+    """Starts a subject in a fresh session; returns ms of CPU per period for
+    (subject, X server, window manager, compositor)."""
+    with Session() as s:
+        xserver, wm = s.procs[0], s.procs[-1]
+        comp = start_compositor(s, compositor) if compositor else None
+        subject = start(s)
+        stop = threading.Event()
+        helper = threading.Thread(target=while_running, args=(s, stop)) if while_running else None
+        if helper:
+            helper.start()
+        time.sleep(2.0)  # start-up and first layout out of the way
+        pids = [subject.pid, xserver.pid, wm.pid] + ([comp.pid] if comp else [])
+        before, t0 = [cpu_seconds(p) for p in pids], time.time()
+        time.sleep(seconds)
+        after, t1 = [cpu_seconds(p) for p in pids], time.time()
+        stop.set()
+        if helper:
+            helper.join()
+        subject.kill()
+        subject.wait()
+    periods = (t1 - t0) * 1000 / period_ms
+    costs = [(a - b) * 1000 / periods for a, b in zip(after, before)]
+    return costs + [0.0] * (4 - len(costs))
+
+
+def tassio(binary):
+    def start(s):
+        program = s.install_program(binary)
+        with open(os.path.join(os.path.dirname(program), "Tassio.ini"), "w") as f:
+            f.write(f"-1,-1,{INTERVAL_MS},128,64,1,0,1,0,NULL NULL\n")
+        p = s.start(program)
+        s.find_window("Tassio")
+        return p
+    return start
+
+
+def bare(binary):
+    def start(s):
+        p = subprocess.Popen([binary, str(INTERVAL_MS)], env=s.env)
+        s.procs.append(p)
+        return p
+    return start
+
+
+def oneko(s):
+    p = subprocess.Popen([shutil.which("oneko") or "/usr/games/oneko"], env=s.env,
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    s.procs.append(p)
+    return p
+
+
+def wander(s, stop):
+    # The cat only animates while it chases the pointer.
+    import math
+    i = 0
+    while not stop.is_set():
+        i += 1
+        # Warped over the session's own connection: a new client per move
+        # would cost the X server more than the cat does.
+        s.root.warp_pointer(512 + int(350 * math.cos(i / 15.0)), 384 + int(250 * math.sin(i / 15.0)))
+        s.d.sync()
+        time.sleep(0.05)
+
+
+def row(name, costs, unit="tick"):
+    total = sum(costs)
+    print(f"{name:<38} {costs[0]:7.3f} {costs[1]:7.3f} {costs[2]:7.3f} {costs[3]:7.3f} {total:8.3f}  ms/{unit}")
+    return total
+
+
+def main():
+    program, bare_binary = sys.argv[1], sys.argv[2]
+    seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 20.0
+    runs = int(sys.argv[4]) if len(sys.argv) > 4 else 3
+    print(f"CPU per {INTERVAL_MS} ms tick, {seconds:.0f} s per run, fresh Xvfb + openbox each")
+    print(f"{'':<38} {'program':>7} {'X':>7} {'wm':>7} {'comp':>7} {'total':>8}")
+    ratios = []
+    for run in range(runs):
+        t = row(f"tassio (shaped) run {run + 1}", measure(tassio(program), seconds))
+        b = row(f"bare_swing run {run + 1}", measure(bare(bare_binary), seconds))
+        ratios.append(t / b)
+        print(f"{'':<38} ratio tassio/bare: {t / b:.2f}")
+    if shutil.which("picom"):
+        row("tassio (ARGB) under picom", measure(tassio(program), seconds, compositor="picom"))
+        row("bare_swing under picom", measure(bare(bare_binary), seconds, compositor="picom"))
+    if shutil.which("oneko") or os.path.exists("/usr/games/oneko"):
+        row("oneko (32 x 32, pointer moving)", measure(oneko, seconds, period_ms=ONEKO_INTERVAL_MS,
+                                                       while_running=wander), unit="step")
+    ratios.sort()
+    print(f"whole-desktop ratio tassio/bare_swing, median of {runs}: {ratios[len(ratios) // 2]:.2f} "
+          f"(from {ratios[0]:.2f} to {ratios[-1]:.2f})")
+
+
+if __name__ == "__main__":
+    main()
