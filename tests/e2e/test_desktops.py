@@ -1,0 +1,290 @@
+"""The figure on the desktops people run: compositing managers (picom with
+shadows, picom's sample configuration, xcompmgr with shadows), one that comes
+and goes while the figure swings, and a Wayland session (weston with
+Xwayland). Each time the screen must differ from the desktop only in the
+figure's own pixels: no box, no shadow, no dimming, no black."""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import (Session, check, load_frames, pattern_image, pattern_pixel,  # noqa: E402
+                     run_tests, start_compositor)
+from test_swing import composite_matches  # noqa: E402
+
+BINARY = sys.argv[1]
+FRAMES = None
+
+
+def girl_frames():
+    global FRAMES
+    if FRAMES is None:
+        FRAMES = load_frames(0)
+    return FRAMES
+
+
+def fast_settings(program):
+    with open(os.path.join(os.path.dirname(program), "Tassio.ini"), "w") as f:
+        f.write("-1,-1,20,128,64,1,0,1,0,NULL NULL\n")
+
+
+def window_depth(s, wid):
+    return s.d.create_resource_object("window", wid).get_geometry().depth
+
+
+def near(a, b, tolerance):
+    return all(abs(x - y) <= tolerance for x, y in zip(a, b))
+
+
+def frame_matches(shot, origin, background_at, tolerance):
+    """composite_matches, allowing the figure's own colours to be off by a few
+    steps where the compositor stores them at another depth."""
+    ox, oy = origin
+    for frame in girl_frames():
+        fp = frame.load()
+        if all(shot[x, y] == background_at(ox + x, oy + y) if fp[x, y] == (255, 255, 255)
+               else near(shot[x, y], fp[x, y], tolerance)
+               for y in range(95) for x in range(95)):
+            return True
+    return False
+
+
+def differences(shot, background_at, window, margin=None, tolerance=0):
+    """Pixels that differ from the desktop outside the figure window (only
+    within margin of it, when given), and whether the window shows a frame
+    over the desktop."""
+    x, y, w, h = window
+    px = shot.load()
+    stray = 0
+    left, top, right, bottom = 0, 0, shot.width, shot.height
+    if margin is not None:
+        left, top = max(0, x - margin), max(0, y - margin)
+        right, bottom = min(shot.width, x + w + margin), min(shot.height, y + h + margin)
+    for yy in range(top, bottom):
+        for xx in range(left, right):
+            if x <= xx < x + w and y <= yy < y + h:
+                continue
+            if px[xx, yy] != background_at(xx, yy):
+                stray += 1
+    inside = shot.crop((x, y, x + 95, y + 95)).load()
+    if tolerance:
+        return stray, frame_matches(inside, (x, y), background_at, tolerance)
+    return stray, composite_matches(inside, (x, y), girl_frames(), background_at)
+
+
+def frozen_shot(s, proc, wid, settle=0.4):
+    """The screen with the program stopped, once the compositor has caught up."""
+    os.kill(proc.pid, signal.SIGSTOP)
+    try:
+        time.sleep(settle)
+        geometry = s.window_geometry(wid)
+        return s.screenshot(), geometry
+    finally:
+        os.kill(proc.pid, signal.SIGCONT)
+
+
+def check_exact(s, proc, wid, what):
+    shot, geometry = frozen_shot(s, proc, wid)
+    stray, framed = differences(shot, pattern_pixel, geometry)
+    if stray or not framed:
+        shot.save(os.path.join(tempfile.gettempdir(), f"tassio-{what}.png"))
+    check(stray == 0, f"{what}: {stray} pixels beside the figure differ from the desktop (box or shadow)")
+    check(framed, f"{what}: the figure window does not show a frame exactly over the desktop (dimmed or black)")
+
+
+def under_compositor(kind):
+    with Session() as s:
+        start_compositor(s, kind)
+        program = s.install_program(BINARY)
+        fast_settings(program)
+        proc = s.start(program)
+        wid = s.find_window("Tassio")
+        check(window_depth(s, wid) == 32, f"{kind}: the figure window is not an ARGB window")
+        time.sleep(1.5)  # past any fade-in
+        check_exact(s, proc, wid, kind)
+        s.close_panel()
+        proc.wait(timeout=10)
+
+
+def test_picom_with_shadows():
+    under_compositor("picom-shadows")
+
+
+def test_picom_sample_configuration():
+    under_compositor("picom-sample")
+
+
+def test_xcompmgr_with_shadows():
+    under_compositor("xcompmgr")
+
+
+def test_compositor_that_comes_and_goes():
+    """The figure changes its surface when a compositing manager starts and
+    when it stops, and shows exactly right each time."""
+    def figure_of_depth(s, depth):
+        def probe():
+            try:
+                wid = s.find_window("Tassio", timeout=0.2)
+                return wid if window_depth(s, wid) == depth else None
+            except Exception:
+                return None
+        return s.wait_for(probe, 10, f"no figure window of depth {depth}")
+
+    with Session() as s:
+        program = s.install_program(BINARY)
+        fast_settings(program)
+        proc = s.start(program)
+        wid = figure_of_depth(s, 24)
+        compositor = start_compositor(s, "picom-shadows")
+        wid = figure_of_depth(s, 32)
+        time.sleep(0.5)
+        check_exact(s, proc, wid, "after picom started")
+        compositor.terminate()
+        compositor.wait(timeout=10)
+        wid = figure_of_depth(s, 24)
+        time.sleep(0.5)
+        check_exact(s, proc, wid, "after picom stopped")
+        s.close_panel()
+        proc.wait(timeout=10)
+
+
+class Weston:
+    """weston headless with Xwayland, the desktop pattern as its background."""
+
+    def __enter__(self):
+        self.tmp = tempfile.mkdtemp(prefix="tassio-weston-")
+        os.chmod(self.tmp, 0o700)
+        background = os.path.join(self.tmp, "background.png")
+        pattern_image().save(background)
+        config = os.path.join(self.tmp, "weston.ini")
+        with open(config, "w") as f:
+            f.write(f"[shell]\nbackground-image={background}\nbackground-type=centered\npanel-position=none\n")
+        self.env = dict(os.environ, XDG_RUNTIME_DIR=self.tmp, HOME=self.tmp,
+                        XDG_CONFIG_HOME=os.path.join(self.tmp, "config"))
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
+            self.env.pop(name, None)
+        self.log = os.path.join(self.tmp, "weston.log")
+        with open(self.log, "w") as log:
+            self.weston = subprocess.Popen(
+                ["weston", "--backend=headless-backend.so", "--use-pixman", "--xwayland", "--debug",
+                 "--socket=tassio-test", "--width=1024", "--height=768", f"--config={config}"],
+                env=self.env, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
+        display = Session.wait_for(self._display, 20, "weston's Xwayland did not start")
+        self.env.update(DISPLAY=display, WAYLAND_DISPLAY="tassio-test")
+        from Xlib import display as xdisplay
+        self.d = Session.wait_for(self._connect, 20, "Xwayland does not answer")
+        self.procs = []
+        return self
+
+    def _display(self):
+        with open(self.log, errors="replace") as f:
+            m = re.search(r"xserver listening on display (:\d+)", f.read())
+        return m.group(1) if m else None
+
+    def _connect(self):
+        from Xlib import display as xdisplay
+        try:
+            return xdisplay.Display(self.env["DISPLAY"])
+        except Exception:
+            return None
+
+    def __exit__(self, *exc):
+        for p in self.procs:
+            if p.poll() is None:
+                p.kill()
+            p.wait()
+        try:
+            self.d.close()
+        except Exception:
+            pass
+        try:
+            os.killpg(self.weston.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        self.weston.wait()
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def screenshot(self):
+        from PIL import Image
+        for old in os.listdir(self.tmp):
+            if old.startswith("wayland-screenshot"):
+                os.remove(os.path.join(self.tmp, old))
+        subprocess.run(["weston-screenshooter"], env=self.env, cwd=self.tmp, timeout=20,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shots = [n for n in os.listdir(self.tmp) if n.startswith("wayland-screenshot")]
+        check(len(shots) == 1, "weston-screenshooter wrote no screenshot")
+        return Image.open(os.path.join(self.tmp, shots[0])).convert("RGB")
+
+    def settled_screenshot(self):
+        """A screenshot once weston's start-up fade is over: two alike."""
+        last = self.screenshot()
+        for _ in range(20):
+            time.sleep(0.2)
+            shot = self.screenshot()
+            if shot.tobytes() == last.tobytes():
+                return shot
+            last = shot
+        raise AssertionError("weston's screen never settles")
+
+    def window(self, name):
+        """(id, x, y, w, h) of the top-level X window named name."""
+        root = self.d.screen().root
+        for w in root.query_tree().children:
+            try:
+                if w.get_wm_name() == name and w.get_attributes().map_state != 0:
+                    g = w.get_geometry()
+                    t = w.translate_coords(root, 0, 0)
+                    return (w.id, -t.x, -t.y, g.width, g.height)
+            except Exception:
+                pass
+        return None
+
+
+def test_wayland_session():
+    with Weston() as w:
+        folder = tempfile.mkdtemp(prefix="app-", dir=w.tmp)
+        program = os.path.join(folder, "tassio")
+        shutil.copy2(BINARY, program)
+        fast_settings(program)
+        # weston keeps its output at another depth: the desktop is compared
+        # with weston's own picture of it, the figure's colours within 3 steps.
+        desktop = w.settled_screenshot().load()
+        env = dict(w.env, LANG="C.UTF-8", LANGUAGE="zh_CN")
+        proc = subprocess.Popen([program], env=env, cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        w.procs.append(proc)
+        Session.wait_for(lambda: w.window("Tassio"), 20, "no figure window under weston")
+        seen = set()
+        for _ in range(3):
+            time.sleep(0.3)
+            os.kill(proc.pid, signal.SIGSTOP)
+            try:
+                time.sleep(0.3)
+                _, x, y, width, height = w.window("Tassio")
+                shot = w.screenshot()
+            finally:
+                os.kill(proc.pid, signal.SIGCONT)
+            seen.add((x, y))
+            check(x > 512 and y > 384, f"the figure is at {(x, y)}, not near the bottom right")
+            # The panel shows too (weston does not minimise X windows), where
+            # weston places it: only the figure's surroundings are compared.
+            stray, framed = differences(shot, lambda xx, yy: desktop[xx, yy], (x, y, width, height), 40, 3)
+            if stray or not framed:
+                shot.save(os.path.join(tempfile.gettempdir(), "tassio-weston.png"))
+            check(stray == 0, f"weston: {stray} pixels beside the figure differ from the desktop")
+            check(framed, "weston: the figure window does not show a frame over the desktop (a black box?)")
+        check(len(seen) > 1, f"the figure does not swing under weston: always at {seen}")
+        proc.terminate()
+        proc.wait(timeout=10)
+
+
+TESTS = [test_picom_with_shadows, test_picom_sample_configuration, test_xcompmgr_with_shadows,
+         test_compositor_that_comes_and_goes, test_wayland_session]
+
+if __name__ == "__main__":
+    run_tests(TESTS)
