@@ -7,33 +7,43 @@
 #include <algorithm>
 #include <vector>
 
-namespace {
-constexpr int kSize = FigureCompositor::kFrameSize;
-}
-
-FigureCompositor::FigureCompositor(const int* sinTable, const int* cosTable)
-    : figureLayer(Bitmap::colour(kSize, kSize))
-    , composite(Bitmap::colour(kSize, kSize))
-    , opaqueMask(Bitmap::monochrome(kSize, kSize))
-    , clearMask(Bitmap::monochrome(kSize, kSize))
-    , savedBackground(Bitmap::colour(kSize, kSize))
-    , screenCapture(Bitmap::colour(kSize, kSize))
+FigureCompositor::FigureCompositor(const int* sinTable, const int* cosTable, int size)
+    : figureLayer(Bitmap::colour(size, size))
+    , composite(Bitmap::colour(size, size))
+    , opaqueMask(Bitmap::monochrome(size, size))
+    , clearMask(Bitmap::monochrome(size, size))
+    , savedBackground(Bitmap::colour(size, size))
+    , screenCapture(Bitmap::colour(size, size))
     , sinTable_(sinTable)
     , cosTable_(cosTable)
+    , size_(size)
 {
 }
 
 void FigureCompositor::loadBuiltInFigure(int baseId)
 {
     framesLoaded = 1;
+    Bitmap art = Bitmap::colour(kFrameSize, kFrameSize);
     for (int k = 0; k < kFrameCount; ++k) {
-        frames[k] = Bitmap::colour(kSize, kSize);
+        frames[k] = Bitmap::colour(size_, size_);
         frames[k].fill(kTransparent);
         ResourceData r = findResource(baseId + k + 1);
         DibImage image(r.data, r.size);
-        workDC.select(&frames[k]);
+        if (size_ == kFrameSize) {
+            workDC.select(&frames[k]);
+            image.Draw(workDC);
+            workDC.select(nullptr);
+            continue;
+        }
+        // A denser screen: the art through the box filter, to the device size.
+        art.fill(kTransparent);
+        workDC.select(&art);
         image.Draw(workDC);
+        workDC.select(&frames[k]);
+        sourceDC.select(&art);
+        stretchBlt(workDC, 0, 0, size_, size_, sourceDC, 0, 0, kFrameSize, kFrameSize, SRCCOPY);
         workDC.select(nullptr);
+        sourceDC.select(nullptr);
     }
 }
 
@@ -44,11 +54,12 @@ int FigureCompositor::loadPictureFigure(const std::string& path)
     if (image.GetImageSize(w, h) != 0 || int64_t { w } * h > kMaxPicturePixels)
         return 0;
 
-    // The picture is decoded row by row straight into the 96 x 96 square, once
-    // for all seven frames, so a large photograph never exists whole in memory.
-    Bitmap square = Bitmap::colour(kSize, kSize);
+    // The picture is decoded row by row straight into the frame-sized square,
+    // once for all seven frames, so a large photograph never exists whole in
+    // memory.
+    Bitmap square = Bitmap::colour(size_, size_);
     std::vector<uint32_t> row(static_cast<std::size_t>(w));
-    stretchRows(square, 0, 0, kSize, kSize, w, h, 0, 0, w, h,
+    stretchRows(square, 0, 0, size_, size_, w, h, 0, 0, w, h,
                 [&](int r) {
                     image.decodeRow(r, row.data());
                     return row.data();
@@ -57,7 +68,7 @@ int FigureCompositor::loadPictureFigure(const std::string& path)
 
     framesLoaded = 1;
     for (int k = 0; k < kFrameCount; ++k) {
-        frames[k] = Bitmap::colour(kSize, kSize);
+        frames[k] = Bitmap::colour(size_, size_);
         rotateFrame(square, frames[k], k);
     }
     return 1;
@@ -71,10 +82,11 @@ void FigureCompositor::rotateFrame(Bitmap& source, Bitmap& target, int k)
     Bitmap* oldTarget = workDC.select(&target);
     Bitmap* oldSource = sourceDC.select(&source);
     const int c = cosTable_[t], s = sinTable_[t];
-    for (int y = 0; y < kSize; ++y) {
-        for (int x = 0; x < kSize; ++x) {
-            int sx = ((c * (x - 48) - s * (y - 48)) >> 8) + 48;
-            int sy = ((s * (x - 48) + c * (y - 48)) >> 8) + 48;
+    const int h = size_ / 2;
+    for (int y = 0; y < size_; ++y) {
+        for (int x = 0; x < size_; ++x) {
+            int sx = ((c * (x - h) - s * (y - h)) >> 8) + h;
+            int sy = ((s * (x - h) + c * (y - h)) >> 8) + h;
             uint32_t p = getPixel(sourceDC, sx, sy);
             setPixel(workDC, x, y, p == CLR_INVALID ? kTransparent : p);
         }
@@ -87,26 +99,9 @@ void FigureCompositor::blit(Bitmap& target, int x, int y, Bitmap& source, uint32
 {
     Bitmap* oldTarget = workDC.select(&target);
     Bitmap* oldSource = sourceDC.select(&source);
-    bitBlt(workDC, x, y, kSize, kSize, sourceDC, 0, 0, rop);
+    bitBlt(workDC, x, y, size_, size_, sourceDC, 0, 0, rop);
     workDC.select(oldTarget);
     sourceDC.select(oldSource);
-}
-
-void FigureCompositor::opaqueMaskOf(int k, uint8_t* mask) const
-{
-    if (k < 0 || k >= kFrameCount)
-        k = 3;
-    const Bitmap& frame = frames[k];
-    for (int y = 0; y < kSize; ++y) {
-        uint8_t* out = mask + static_cast<std::size_t>(y) * kSize;
-        if (frame.isNull()) {
-            std::fill_n(out, kSize, uint8_t(0));
-            continue;
-        }
-        const uint32_t* row = frame.colourRow(y);
-        for (int x = 0; x < kSize; ++x)
-            out[x] = (row[x] & 0xFFFFFF) != kTransparent;
-    }
 }
 
 const Bitmap& FigureCompositor::paint(int k, int prevDX, int prevDY, const Bitmap* windowContent)
@@ -116,7 +111,7 @@ const Bitmap& FigureCompositor::paint(int k, int prevDX, int prevDY, const Bitma
     Bitmap& frame = frames[k];
     if (frame.isNull()) {
         // No figure loaded yet: nothing is opaque.
-        frame = Bitmap::colour(kSize, kSize);
+        frame = Bitmap::colour(size_, size_);
         frame.fill(kTransparent);
     }
 
@@ -125,7 +120,7 @@ const Bitmap& FigureCompositor::paint(int k, int prevDX, int prevDY, const Bitma
         Bitmap* oldTarget = workDC.select(&savedBackground);
         MemoryDC content;
         content.select(const_cast<Bitmap*>(windowContent));
-        bitBlt(workDC, 0, 0, kSize, kSize, content, 0, 0, SRCCOPY);
+        bitBlt(workDC, 0, 0, size_, size_, content, 0, 0, SRCCOPY);
         workDC.select(oldTarget);
         backgroundPending = 0;
     }

@@ -9,7 +9,8 @@
 // The figure's seven tilted frames, and the off-screen bitmaps that lay the
 // current frame over the screen content behind the window, with pure white as
 // the transparent colour. Everything is allocated once; painting allocates
-// nothing.
+// nothing. The frames are kFrameSize square at a device pixel ratio of 1 and
+// larger on denser screens (size()).
 class FigureCompositor {
 public:
     static constexpr int kFrameSize = 96;
@@ -21,7 +22,9 @@ public:
 
     // The tables are the pendulum's (256 entries each, scaled by 256); they
     // turn the frames.
-    FigureCompositor(const int* sinTable, const int* cosTable);
+    FigureCompositor(const int* sinTable, const int* cosTable, int size = kFrameSize);
+
+    int size() const { return size_; }
 
     // Frame k of built-in resource set baseId is resource baseId + k + 1.
     // A missing resource leaves that frame blank (all transparent).
@@ -29,18 +32,13 @@ public:
     // 1 when the frames were rebuilt from the .bmp file; 0, with nothing
     // changed, when it cannot be opened or holds no usable picture.
     int loadPictureFigure(const std::string& path);
-    // Writes into target the 96 x 96 source turned by the tilt of frame k.
+    // Writes into target the square source turned by the tilt of frame k.
     void rotateFrame(Bitmap& source, Bitmap& target, int k);
 
     // Builds composite for frame k; (prevDX, prevDY) is the old window position
     // minus the new one. On the first paint, windowContent is the screen where
     // the window was first shown; later it is not used and may be null.
     const Bitmap& paint(int k, int prevDX, int prevDY, const Bitmap* windowContent);
-
-    // The opaqueMask that paint(k, ...) makes, one byte a pixel (non-zero where
-    // the figure is), without painting: the window's shape can then be set
-    // before the screen is read.
-    void opaqueMaskOf(int k, uint8_t* mask) const;
 
     Bitmap frames[kFrameCount];
     int framesLoaded = 0;
@@ -61,4 +59,5 @@ private:
 
     const int* sinTable_;
     const int* cosTable_;
+    int size_;
 };

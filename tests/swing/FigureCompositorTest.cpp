@@ -70,43 +70,6 @@ TEST(Compositing, WhiteIsTheOnlyTransparentColour)
         }
 }
 
-TEST(Compositing, OpaqueMaskIsKnownBeforePainting)
-{
-    // The window's shape is cut from the mask before the screen is read, so
-    // it must be the very mask that painting the frame then makes.
-    Fixture f;
-    uint32_t seed = 12345;
-    const uint32_t palette[] = { 0xFFFFFF, 0xFFFFFF, 0xFEFEFE, 0x000000, 0x123456, 0xFFFFFE };
-    for (int k = 0; k < FigureCompositor::kFrameCount; ++k) {
-        if (k == 5)
-            continue; // left null: nothing opaque
-        f.c.frames[k] = Bitmap::colour(N, N);
-        for (int y = 0; y < N; ++y)
-            for (int x = 0; x < N; ++x) {
-                seed = seed * 1103515245u + 12345u;
-                f.c.frames[k].setPixel(x, y, palette[(seed >> 16) % 6]);
-            }
-    }
-    Bitmap first = pattern();
-    for (int k : { 0, 1, 2, 3, 4, 5, 6, -1, 7 }) {
-        SCOPED_TRACE(k);
-        std::vector<uint8_t> mask(N * N, 0xAA);
-        f.c.opaqueMaskOf(k, mask.data());
-        f.c.paint(k, 0, 0, &first);
-        int opaque = 0;
-        for (int y = 0; y < N; ++y)
-            for (int x = 0; x < N; ++x) {
-                const bool painted = f.c.opaqueMask.monoRow(y)[x] != 0;
-                ASSERT_EQ(mask[std::size_t(y) * N + x] != 0, painted) << x << "," << y;
-                opaque += painted;
-            }
-        if (k == 5)
-            EXPECT_EQ(opaque, 0);
-        else
-            EXPECT_GT(opaque, N * N / 3);
-    }
-}
-
 TEST(Compositing, FirstPaintUsesTheWindowContent)
 {
     Fixture f;
@@ -265,4 +228,52 @@ TEST(LoadBuiltInFigure, MissingResourcesAreBlank)
     setResourceLookup(nullptr);
     for (int k = 0; k < 7; ++k)
         EXPECT_EQ(f.c.frames[k].pixel(48, 48), 0xFFFFFFu);
+}
+
+TEST(DenserScreens, FramesAtTheDeviceSizeKeepTheirShape)
+{
+    // On a screen of device pixel ratio r the frames are r times as large:
+    // the same figure, with the same share of opaque pixels, turned about the
+    // new centre.
+    PendulumMotion motion;
+    FigureCompositor one { motion.sinTable, motion.cosTable };
+    one.loadBuiltInFigure(0);
+    auto opaqueShare = [](const Bitmap& b) {
+        int n = 0;
+        for (int y = 0; y < b.height(); ++y)
+            for (int x = 0; x < b.width(); ++x)
+                n += b.pixel(x, y) != FigureCompositor::kTransparent;
+        return double(n) / (b.width() * b.height());
+    };
+    for (int size : { 120, 144, 192 }) {
+        SCOPED_TRACE(size);
+        FigureCompositor dense { motion.sinTable, motion.cosTable, size };
+        dense.loadBuiltInFigure(0);
+        for (int k = 0; k < FigureCompositor::kFrameCount; ++k) {
+            ASSERT_EQ(dense.frames[k].width(), size);
+            EXPECT_NEAR(opaqueShare(dense.frames[k]), opaqueShare(one.frames[k]), 0.03) << "frame " << k;
+        }
+
+        // The upright tilt copies; a quarter turn of a marked pixel lands
+        // where the centre of this size puts it.
+        Bitmap square = Bitmap::colour(size, size);
+        square.fill(0x102030);
+        square.setPixel(size / 2 + 10, size / 2, 0xABCDEF);
+        Bitmap out = Bitmap::colour(size, size);
+        dense.rotateFrame(square, out, 3);
+        EXPECT_EQ(out.pixel(size / 2 + 10, size / 2), 0xABCDEFu);
+        EXPECT_EQ(out.pixel(0, 0), 0x102030u);
+
+        // A picture of one's own is stretched to the device size too.
+        char tmpl[] = "/tmp/tassio-dense-XXXXXX";
+        const int fd = mkstemp(tmpl);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        testbmp::save(tmpl, testbmp::rgb24(30, 10, [](int, int) { return 0x445566u; }));
+        ASSERT_EQ(dense.loadPictureFigure(tmpl), 1);
+        unlink(tmpl);
+        EXPECT_EQ(dense.frames[3].width(), size);
+        EXPECT_EQ(dense.frames[3].pixel(size / 2, size / 2), 0x445566u);
+        EXPECT_EQ(dense.frames[3].pixel(size - 1, size - 1), 0x445566u) << "upright: the whole square";
+    }
 }
