@@ -35,8 +35,7 @@ bench: build
 	@$(BUILD)/bench/tassio_bench
 	@$(BUILD)/bench/tassio_viewer_bench
 	@/usr/bin/python3 bench/startup.py $(BUILD)/tassio
-	@/usr/bin/python3 bench/compare_oneko.py $(BUILD)/tassio 30 3
-	@/usr/bin/python3 bench/measure_program.py $(BUILD)/tassio 10
+	@/usr/bin/python3 bench/desktop_cost.py $(BUILD)/tassio $(BUILD)/bench/bare_swing 20 3
 
 # A long run under Xvfb: make soak SECONDS=3600 (two minutes by default)
 soak: build

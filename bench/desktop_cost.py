@@ -15,16 +15,29 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
-from harness import Session, start_compositor  # noqa: E402
-from compare_oneko import cpu_seconds  # noqa: E402
+from harness import Session, rss_kb, start_compositor  # noqa: E402
 
 INTERVAL_MS = 20
 ONEKO_INTERVAL_MS = 125
 
 
+def cpu_seconds(pid):
+    """CPU time of every thread of the process, in nanoseconds from the
+    scheduler (utime + stime in /proc/PID/stat count only 10 ms clock ticks)."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/schedstat") as f:
+                total += int(f.read().split()[0])
+        except (FileNotFoundError, ProcessLookupError):
+            pass
+    return total / 1e9
+
+
 def measure(start, seconds, compositor=None, period_ms=INTERVAL_MS, while_running=None):
     """Starts a subject in a fresh session; returns ms of CPU per period for
-    (subject, X server, window manager, compositor)."""
+    (subject, X server, window manager, compositor), and the subject's
+    resident memory in kB at the end."""
     with Session() as s:
         xserver, wm = s.procs[0], s.procs[-1]
         comp = start_compositor(s, compositor) if compositor else None
@@ -38,6 +51,7 @@ def measure(start, seconds, compositor=None, period_ms=INTERVAL_MS, while_runnin
         before, t0 = [cpu_seconds(p) for p in pids], time.time()
         time.sleep(seconds)
         after, t1 = [cpu_seconds(p) for p in pids], time.time()
+        rss = rss_kb(subject.pid)
         stop.set()
         if helper:
             helper.join()
@@ -45,7 +59,7 @@ def measure(start, seconds, compositor=None, period_ms=INTERVAL_MS, while_runnin
         subject.wait()
     periods = (t1 - t0) * 1000 / period_ms
     costs = [(a - b) * 1000 / periods for a, b in zip(after, before)]
-    return costs + [0.0] * (4 - len(costs))
+    return costs + [0.0] * (4 - len(costs)), rss
 
 
 def tassio(binary):
@@ -87,9 +101,11 @@ def wander(s, stop):
         time.sleep(0.05)
 
 
-def row(name, costs, unit="tick"):
+def row(name, measured, unit="tick"):
+    costs, rss = measured
     total = sum(costs)
-    print(f"{name:<38} {costs[0]:7.3f} {costs[1]:7.3f} {costs[2]:7.3f} {costs[3]:7.3f} {total:8.3f}  ms/{unit}")
+    print(f"{name:<38} {costs[0]:7.3f} {costs[1]:7.3f} {costs[2]:7.3f} {costs[3]:7.3f} {total:8.3f}  ms/{unit}"
+          f"  {rss / 1024:5.1f} MiB")
     return total
 
 
@@ -98,7 +114,7 @@ def main():
     seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 20.0
     runs = int(sys.argv[4]) if len(sys.argv) > 4 else 3
     print(f"CPU per {INTERVAL_MS} ms tick, {seconds:.0f} s per run, fresh Xvfb + openbox each")
-    print(f"{'':<38} {'program':>7} {'X':>7} {'wm':>7} {'comp':>7} {'total':>8}")
+    print(f"{'':<38} {'program':>7} {'X':>7} {'wm':>7} {'comp':>7} {'total':>8}  {'':8} resident")
     ratios = []
     for run in range(runs):
         t = row(f"tassio (shaped) run {run + 1}", measure(tassio(program), seconds))
