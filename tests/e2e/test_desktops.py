@@ -98,6 +98,25 @@ def check_exact(s, proc, wid, what):
     check(framed, f"{what}: the figure window does not show a frame exactly over the desktop (dimmed or black)")
 
 
+def window_under_pointer(s, x, y):
+    s.xdotool("mousemove", str(x), str(y))
+    fields = dict(line.split("=", 1) for line in s.xdotool("getmouselocation", "--shell").splitlines())
+    return int(fields["WINDOW"])
+
+
+def check_clicks_pass_beside_the_figure(s, proc, wid, what):
+    """A point of the window where the frame is transparent belongs to what
+    lies below; the figure's middle belongs to the figure."""
+    os.kill(proc.pid, signal.SIGSTOP)
+    try:
+        time.sleep(0.1)
+        x, y, _, _ = s.window_geometry(wid)
+        check(window_under_pointer(s, x + 1, y + 1) != wid, f"{what}: a click beside the figure lands on it")
+        check(window_under_pointer(s, x + 47, y + 47) == wid, f"{what}: a click on the figure misses it")
+    finally:
+        os.kill(proc.pid, signal.SIGCONT)
+
+
 def under_compositor(kind):
     with Session() as s:
         start_compositor(s, kind)
@@ -108,6 +127,7 @@ def under_compositor(kind):
         check(window_depth(s, wid) == 32, f"{kind}: the figure window is not an ARGB window")
         time.sleep(1.5)  # past any fade-in
         check_exact(s, proc, wid, kind)
+        check_clicks_pass_beside_the_figure(s, proc, wid, kind)
         s.close_panel()
         proc.wait(timeout=10)
 
