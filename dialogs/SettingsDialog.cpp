@@ -287,14 +287,9 @@ void SettingsDialog::figureSelected(int position)
     if (position < 0)
         return;
     settings_.figureIndex = position;
-    if (!swingWindow_)
-        return;
-    if (position < kBuiltInFigures) {
-        swingWindow_->loadBuiltInFigure(10 * position);
-    } else if (position - kBuiltInFigures < settings_.picturePaths.count()) {
-        // A file that cannot be read leaves the old figure; nothing is said.
-        swingWindow_->loadPictureFigure(settings_.picturePaths.at(position - kBuiltInFigures));
-    }
+    // A file that cannot be read leaves the old figure; nothing is said.
+    if (swingWindow_)
+        swingWindow_->loadFigure(position);
 }
 
 void SettingsDialog::addFigureEntry(const QString& name)

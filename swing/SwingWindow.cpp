@@ -96,13 +96,8 @@ void SwingWindow::createWindow()
 
     // A figure that is not there (a hand-edited index, a picture since
     // deleted) shows the girl rather than nothing.
-    const int index = settings_.figureIndex;
-    const int picture = index - kBuiltInFigures;
-    if (index >= 0 && index < kBuiltInFigures)
-        compositor.loadBuiltInFigure(10 * index);
-    else if (picture < 0 || picture >= settings_.picturePaths.count()
-             || !compositor.loadPictureFigure(settings_.picturePaths.at(picture)))
-        compositor.loadBuiltInFigure(0);
+    if (!loadFigure(settings_.figureIndex))
+        loadBuiltInFigure(0);
 
     if (settings_.anchorX == -1) {
         settings_.anchorX = static_cast<int>(screen.right - 1.5 * length);
@@ -181,6 +176,17 @@ void SwingWindow::setTopMost(bool on)
     keepAbove_ = on;
     if (surface_)
         surface_->setKeepAbove(on);
+}
+
+bool SwingWindow::loadFigure(int index)
+{
+    if (index >= 0 && index < kBuiltInFigures) {
+        loadBuiltInFigure(10 * index);
+        return true;
+    }
+    const int picture = index - kBuiltInFigures;
+    return picture >= 0 && picture < settings_.picturePaths.count()
+        && loadPictureFigure(settings_.picturePaths.at(picture)) == 1;
 }
 
 void SwingWindow::loadBuiltInFigure(int baseId)

@@ -40,7 +40,10 @@ public:
     void setTopMost(bool on);
     bool keepsAbove() const { return keepAbove_; }
 
-    // Replace the frames; the next tick shows them.
+    // Replace the frames; the next tick shows them. loadFigure takes the
+    // figure list's index: a built-in figure, or a picture of the user's;
+    // false, with nothing changed, when that picture cannot be read.
+    bool loadFigure(int index);
     void loadBuiltInFigure(int baseId);
     int loadPictureFigure(const std::string& path);
 
