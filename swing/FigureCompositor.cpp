@@ -22,7 +22,6 @@ FigureCompositor::FigureCompositor(const int* sinTable, const int* cosTable, int
 
 void FigureCompositor::loadBuiltInFigure(int baseId)
 {
-    framesLoaded = 1;
     Bitmap art = Bitmap::colour(kFrameSize, kFrameSize);
     for (int k = 0; k < kFrameCount; ++k) {
         frames[k] = Bitmap::colour(size_, size_);
@@ -66,7 +65,6 @@ int FigureCompositor::loadPictureFigure(const std::string& path)
                 },
                 SRCCOPY);
 
-    framesLoaded = 1;
     for (int k = 0; k < kFrameCount; ++k) {
         frames[k] = Bitmap::colour(size_, size_);
         rotateFrame(square, frames[k], k);

@@ -41,7 +41,6 @@ public:
     const Bitmap& paint(int k, int prevDX, int prevDY, const Bitmap* windowContent);
 
     Bitmap frames[kFrameCount];
-    int framesLoaded = 0;
     Bitmap figureLayer;
     Bitmap composite;
     Bitmap opaqueMask;
