@@ -24,11 +24,17 @@ SingleInstance::SingleInstance(const std::string& settingsPath, QObject* parent)
     const QString path = QString::fromStdString(settingsPath);
     lockPath_ = path + QStringLiteral(".lock");
     // Socket paths are short (108 bytes), so the socket is named after a hash
-    // of the settings file's full path, in the temporary folder; the user id
-    // keeps two users' names apart there.
+    // of the settings file's full path: in the user's runtime folder, or else
+    // in the temporary folder, where the user id keeps two users' names apart.
     const QByteArray key = QFileInfo(path).absoluteFilePath().toUtf8();
-    const QByteArray hash = QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24);
-    serverName_ = QStringLiteral("tassio-%1-%2").arg(::getuid()).arg(QString::fromLatin1(hash));
+    const QString hash = QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24));
+    serverName_ = QStringLiteral("tassio-%1-%2").arg(::getuid()).arg(hash);
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (runtime.startsWith(QLatin1Char('/')) && QFileInfo(runtime).isDir()) {
+        const QString inRuntime = runtime + QStringLiteral("/tassio-") + hash;
+        if (inRuntime.toLocal8Bit().size() < 100)
+            serverName_ = inRuntime;
+    }
 }
 
 SingleInstance::~SingleInstance()
