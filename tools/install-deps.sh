@@ -9,10 +9,11 @@ qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-l10n-tools libgl-dev
 libgtest-dev libgmock-dev libbenchmark-dev
 libpulse-dev libglib2.0-dev libxcb1-dev libxcb-shm0-dev libxcb-shape0-dev libxcb-sync-dev
 fonts-wqy-microhei
-xvfb xauth openbox xdotool x11-utils x11-xserver-utils trayer
+xvfb xauth openbox xdotool x11-utils x11-xserver-utils
 python3 python3-xlib python3-pil
 appstream desktop-file-utils
 oneko
+trayer
 pulseaudio pulseaudio-utils
 clang libclang-rt-14-dev
 "
