@@ -246,6 +246,8 @@ def test_settings_that_cannot_be_saved_are_reported():
         if os.getuid() == 0:
             # Root writes into any folder but on a read-only file system: the
             # program's folder is mounted read-only in a namespace of its own.
+            probe = subprocess.run(["unshare", "--mount", "true"], capture_output=True, text=True)
+            check(probe.returncode == 0, f"as root this test needs a mount namespace (unshare): {probe.stderr}")
             command = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
                        'mount --bind "$0" "$0" && mount -o remount,ro,bind "$0" && exec "$1"', folder, program]
         else:
