@@ -85,6 +85,28 @@ def test_corners_land_on_the_pivots_monitor():
         check(saved_pivot(program) == (1849, 20), f"saved pivot {saved_pivot(program)}")
 
 
+def test_a_drag_across_monitors_moves_the_pivot_there():
+    with Session(width=2048, height=768) as s:
+        set_monitors(s, [("L", 0, 0, 1024, 768), ("R", 1024, 0, 1024, 600)])
+        program = s.install_program(BINARY)
+        write_settings(program, "300,100,200,128,64,1,0,1,0,NULL NULL")
+        proc = s.start(program)
+        fig = s.find_window("Tassio")
+        time.sleep(0.3)
+        x, y, w, h = s.window_geometry(fig)
+        s.xdotool("mousemove", str(x + 40), str(y + 30))
+        s.xdotool("mousedown", "1")
+        for step in range(1, 13):
+            s.xdotool("mousemove", str(x + 40 + step * 100), "400")
+            time.sleep(0.02)
+        s.xdotool("mousemove", "1500", "400", "mouseup", "1")
+        time.sleep(0.6)
+        cx, cy = figure_centre(s, fig)
+        check(1024 <= cx < 2048 and cy < 600, f"after the drag the figure centre is {cx},{cy}")
+        finish(s, proc)
+        check(saved_pivot(program) == (1500 - 48, 400 - 48 - 128), f"saved pivot {saved_pivot(program)}")
+
+
 def test_a_pivot_off_every_monitor_starts_at_the_first_run_place():
     cases = [
         # (monitors, saved pivot, expected pivot)
@@ -277,7 +299,8 @@ def test_settings_that_cannot_be_saved_are_reported():
         check(not os.path.exists(settings_file(program)), "a settings file appeared")
 
 
-TESTS = [test_corners_land_on_the_pivots_monitor, test_a_pivot_off_every_monitor_starts_at_the_first_run_place,
+TESTS = [test_corners_land_on_the_pivots_monitor, test_a_drag_across_monitors_moves_the_pivot_there,
+         test_a_pivot_off_every_monitor_starts_at_the_first_run_place,
          test_tray_icon_docks_when_the_tray_comes_late_and_again_after_a_restart,
          test_a_second_start_raises_the_first_panel_and_changes_nothing,
          test_a_killed_instance_does_not_block_the_next_start, test_settings_that_cannot_be_saved_are_reported]
