@@ -1,12 +1,15 @@
 #include "app/TassioApp.h"
 
+#include "app/SingleInstance.h"
 #include "app/TrayIcon.h"
 #include "dialogs/SettingsDialog.h"
 #include "platform/Desktop.h"
 #include "platform/SoundPlayer.h"
 #include "settings/SettingsFile.h"
+#include "settings/ScreenGeometry.h"
 #include "settings/SettingsLocation.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QSessionManager>
@@ -15,6 +18,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #ifdef __GLIBC__
@@ -63,13 +67,20 @@ TassioApp::~TassioApp()
     theApp = nullptr;
 }
 
-void TassioApp::saveSettingsOnce()
+bool TassioApp::saveSettingsOnce()
 {
     if (settingsSaved_ || settingsPath.empty())
-        return;
+        return !settingsSaveFailed_;
     settingsSaved_ = true;
-    ensureParentFolder(settingsPath);
-    writeSettingsFile(settingsPath, settings);
+    settingsSaveFailed_ = !(ensureParentFolder(settingsPath) && writeSettingsFile(settingsPath, settings));
+    if (settingsSaveFailed_) {
+        std::string folders;
+        for (const std::string& folder : settingsFolders(settingsPath, executablePath()))
+            folders += (folders.empty() ? "" : " nor in ") + folder;
+        std::fprintf(stderr, "tassio: the settings were not saved: Tassio.ini could not be written in %s\n",
+                     folders.c_str());
+    }
+    return !settingsSaveFailed_;
 }
 
 void TassioApp::endRun(bool sessionEnding)
@@ -112,7 +123,30 @@ void TassioApp::watchTerminationSignals()
 int TassioApp::initInstance()
 {
     settingsPath = chooseSettingsPathFromEnvironment(executablePath());
+    // A second start with the same settings file brings the running panel up
+    // and ends here, before it has read, played or shown anything.
+    ensureParentFolder(settingsPath);
+    SingleInstance instance(settingsPath);
+    switch (instance.claim()) {
+    case SingleInstance::Outcome::Raised:
+        return 0;
+    case SingleInstance::Outcome::NoAnswer:
+        std::fprintf(stderr, "tassio: another Tassio runs with %s and does not answer; not starting a second one\n",
+                     settingsPath.c_str());
+        return 1;
+    case SingleInstance::Outcome::First:
+    case SingleInstance::Outcome::Unguarded:
+        break;
+    }
+    instance.onRaiseRequest = [this] { TrayIcon::bringUp(panel_); };
+
     readSettingsFile(settingsReadPath(settingsPath, executablePath()), settings);
+    // A pivot saved on a monitor that is gone would leave the figure where no
+    // one can see or click it: it starts at the first-run place instead.
+    const Pivot pivot = startPivot(monitorLayout(), { settings.anchorX, settings.anchorY },
+                                   settings.pendulumLength, 96);
+    settings.anchorX = pivot.x;
+    settings.anchorY = pivot.y;
     watchTerminationSignals();
     {
         // The panel creates the figure window while it is being built, and its
@@ -143,10 +177,24 @@ int TassioApp::initInstance()
         if (settings.soundFile != kNoFile && !sessionEnding_)
             SoundPlayer::instance().playSync(settings.soundFile);
         swingWindow.destroyWindow();
-        saveSettingsOnce();
+        const bool saved = saveSettingsOnce();
         panel_ = nullptr;
+        // Never silently: the user learns that this run's changes are lost and
+        // where the file could not go. Not while the session ends, when no
+        // one is left to answer the box.
+        if (!saved && !sessionEnding_)
+            showMessage(unsavedSettingsMessage());
     }
     settings.settingsDialog = nullptr;
     SoundPlayer::instance().shutdown();
-    return 0;
+    return settingsSaveFailed_ ? 1 : 0;
+}
+
+QString TassioApp::unsavedSettingsMessage() const
+{
+    QStringList folders;
+    for (const std::string& folder : settingsFolders(settingsPath, executablePath()))
+        folders << QString::fromStdString(folder);
+    return QCoreApplication::translate("TassioApp", "设定没有保存：以下文件夹都无法写入 Tassio.ini：\n%1")
+        .arg(folders.join(QLatin1Char('\n')));
 }

@@ -3,6 +3,8 @@
 #include "settings/AppSettings.h"
 #include "swing/SwingWindow.h"
 
+#include <QString>
+
 #include <string>
 
 class SettingsDialog;
@@ -22,12 +24,17 @@ public:
     // Closes the panel, which ends the run. When the session is ending the
     // exit sound is skipped.
     void endRun(bool sessionEnding);
-    // Writes the settings file, once per run.
-    void saveSettingsOnce();
+    // Writes the settings file, once per run. When it cannot be written, says
+    // so on stderr, naming the folders tried; false then.
+    bool saveSettingsOnce();
 
     AppSettings settings;
     SwingWindow swingWindow;
     std::string settingsPath;
+
+    // The message shown at exit when the settings could not be saved: the
+    // folders tried, one a line.
+    QString unsavedSettingsMessage() const;
 
 private:
     // SIGTERM, SIGINT, SIGHUP, the session manager and a lost X connection
@@ -37,6 +44,7 @@ private:
     SettingsDialog* panel_ = nullptr;
     bool sessionEnding_ = false;
     bool settingsSaved_ = false;
+    bool settingsSaveFailed_ = false;
 };
 
 // The one application object; null before main() has made it.

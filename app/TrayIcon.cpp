@@ -1,6 +1,7 @@
 #include "app/TrayIcon.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
 #include <QWidget>
@@ -12,15 +13,20 @@ static void registerIcons()
     Q_INIT_RESOURCE(Icons);
 }
 
+bool TrayIcon::trayPossible()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb") || QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 TrayIcon::TrayIcon(QWidget* panel, std::function<void()> quit, QObject* parent)
-    : TrayIcon(panel, std::move(quit), QSystemTrayIcon::isSystemTrayAvailable(), parent)
+    : TrayIcon(panel, std::move(quit), trayPossible(), parent)
 {
 }
 
-TrayIcon::TrayIcon(QWidget* panel, std::function<void()> quit, bool trayAvailable, QObject* parent)
+TrayIcon::TrayIcon(QWidget* panel, std::function<void()> quit, bool trayPossible, QObject* parent)
     : QObject(parent), panel_(panel), quit_(std::move(quit))
 {
-    if (!trayAvailable)
+    if (!trayPossible)
         return;
 
     registerIcons();
@@ -57,10 +63,15 @@ void TrayIcon::activated(QSystemTrayIcon::ActivationReason reason)
 
 void TrayIcon::showPanel()
 {
-    if (!panel_)
+    bringUp(panel_);
+}
+
+void TrayIcon::bringUp(QWidget* panel)
+{
+    if (!panel)
         return;
-    panel_->setWindowState((panel_->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    panel_->show();
-    panel_->raise();
-    panel_->activateWindow();
+    panel->setWindowState((panel->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    panel->show();
+    panel->raise();
+    panel->activateWindow();
 }

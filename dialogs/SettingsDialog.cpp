@@ -109,6 +109,7 @@ SettingsDialog::SettingsDialog(AppSettings& settings, SwingWindow* swingWindow, 
     : QDialog(parent)
     , chooseFile([this](FileKind kind) { return runFileDialog(kind); })
     , desktop(&desktopRect)
+    , monitors(&monitorLayout)
     , settings_(settings)
     , swingWindow_(swingWindow)
     , ui_(std::make_unique<Ui::SettingsDialog>())
@@ -241,16 +242,18 @@ void SettingsDialog::connectControls()
 
 void SettingsDialog::cornerClicked(int id)
 {
-    const DesktopRect d = desktop();
     const int length = settings_.pendulumLength;
-    const bool right = id == 1002 || id == 1003;
-    const bool bottom = id == 1001 || id == 1003;
-    // The 0.8 terms are worked in double and the sum truncated toward zero.
-    // The left-hand x counts from the desktop's left edge, which on X11 need
-    // not be 0 when the primary screen is not the leftmost.
-    settings_.anchorX = right ? static_cast<int>(d.right - 0.8 * length - kFrameSize)
-                              : static_cast<int>(d.left + 0.8 * length + 48);
-    settings_.anchorY = bottom ? d.bottom - length - kFrameSize : d.top + 20;
+    // With several monitors the figure goes to a corner of the one it hangs
+    // on, not across the desktop to the primary's.
+    const ScreenRect monitor
+        = monitorHoldingPivot(monitors(), { settings_.anchorX, settings_.anchorY }, length, kFrameSize);
+    const Corner corner = id == 1000 ? Corner::TopLeft
+        : id == 1001                 ? Corner::BottomLeft
+        : id == 1002                 ? Corner::TopRight
+                                     : Corner::BottomRight;
+    const Pivot pivot = cornerPivot(monitor, corner, length, kFrameSize);
+    settings_.anchorX = pivot.x;
+    settings_.anchorY = pivot.y;
     // The figure moves to the new pivot on its next tick.
 }
 

@@ -43,6 +43,9 @@ public:
     std::function<QString(FileKind)> chooseFile;
     // The desktop rectangle, read anew whenever a control needs it.
     std::function<DesktopRect()> desktop;
+    // The monitors, read anew on each corner button click: the corners are
+    // those of the monitor that holds the pivot.
+    std::function<MonitorLayout()> monitors;
 
 private:
     void layOutForm();

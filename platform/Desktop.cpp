@@ -10,18 +10,39 @@
 #include <climits>
 #include <unistd.h>
 
+namespace {
+
+DesktopRect rectOf(const QRect& g)
+{
+    return { g.x(), g.y(), g.x() + g.width(), g.y() + g.height() };
+}
+
+} // namespace
+
 DesktopRect desktopRect()
 {
-    DesktopRect r;
     const QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen == nullptr)
-        return r;
-    const QRect g = screen->geometry();
-    r.left = g.x();
-    r.top = g.y();
-    r.right = g.x() + g.width();
-    r.bottom = g.y() + g.height();
-    return r;
+    return screen ? rectOf(screen->geometry()) : DesktopRect {};
+}
+
+MonitorLayout monitorLayout()
+{
+    MonitorLayout layout;
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (primary == nullptr)
+        return layout;
+    // The primary's siblings are the monitors of one desktop; a screen of
+    // another X screen (Zaphod mode) is not where the figure can go.
+    const QList<QScreen*> siblings = primary->virtualSiblings();
+    layout.primary = 0;
+    for (const QScreen* screen : siblings) {
+        if (screen == primary)
+            layout.primary = static_cast<int>(layout.monitors.size());
+        layout.monitors.push_back(rectOf(screen->geometry()));
+    }
+    if (layout.monitors.empty())
+        layout.monitors.push_back(rectOf(primary->geometry()));
+    return layout;
 }
 
 std::string executablePath()

@@ -1,23 +1,21 @@
 #pragma once
 
+#include "settings/ScreenGeometry.h"
+
 #include <QString>
 
 #include <string>
 
 // The desktop as a Win32-style rectangle: right and bottom lie one past the last
 // pixel, so right = x + width and bottom = y + height (not QRect::right()).
-struct DesktopRect {
-    int left = 0;
-    int top = 0;
-    int right = 0;
-    int bottom = 0;
-
-    int width() const { return right - left; }
-    int height() const { return bottom - top; }
-};
+using DesktopRect = ScreenRect;
 
 // The primary screen's geometry; all zero when there is no screen.
 DesktopRect desktopRect();
+
+// Every monitor of the desktop, in Qt's logical pixels, and which is the
+// primary; no monitors when there is no screen.
+MonitorLayout monitorLayout();
 
 // Absolute path of the running executable (resolved /proc/self/exe), UTF-8.
 std::string executablePath();

@@ -13,7 +13,14 @@ struct ResourceData {
 namespace ResourceId {
 // Frame k of built-in figure f is 10 * f + k + 1.
 constexpr int kAboutPicture = 178;
+// The same frames drawn at 192x192, for two device pixels to a pixel, are
+// kDoubleSizeFrames + 10 * f + k + 1.
+constexpr int kDoubleSizeFrames = 1000;
 }
+
+// Frame id (10 * f + k + 1) of a built-in figure as drawn for an art scale:
+// 1 gives the 96x96 frame, 2 the 192x192 one; no other scale has art.
+ResourceData findFrameResource(int id, int artScale);
 
 // Finds a built-in resource by id through the current lookup.
 ResourceData findResource(int id);

@@ -2,6 +2,7 @@
 
 #include "settings/SettingsFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <pwd.h>
@@ -129,4 +130,17 @@ bool ensureParentFolder(const std::string& path)
             break;
     }
     return isFolder(folder);
+}
+
+std::vector<std::string> settingsFolders(const std::string& settingsPath, const std::string& executablePath)
+{
+    std::vector<std::string> folders;
+    for (const std::string& file : { settingsFilePath(executablePath), settingsPath }) {
+        std::string folder = folderOf(file);
+        if (folder.empty())
+            folder = ".";
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    }
+    return folders;
 }

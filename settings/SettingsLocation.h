@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // Where the settings file lives. A copy unpacked into a folder of its own keeps
 // Tassio.ini beside the executable (portable use); an installed copy, whose
@@ -49,3 +50,9 @@ std::string settingsReadPath(const std::string& settingsPath, const std::string&
 // with mode 0700 (the configuration folders are private). Folders that exist
 // are left as they are. True when the folder exists afterwards.
 bool ensureParentFolder(const std::string& path);
+
+// The folders the settings could go to, in the order they are considered: the
+// executable's, then the folder of settingsPath when that is another one.
+// When saving fails these are the folders to name: the first was passed over
+// or failed, the second failed.
+std::vector<std::string> settingsFolders(const std::string& settingsPath, const std::string& executablePath);

@@ -14,6 +14,7 @@ weston xwayland picom xcompmgr
 python3 python3-xlib python3-pil
 appstream desktop-file-utils
 oneko
+trayer
 pulseaudio pulseaudio-utils
 clang libclang-rt-14-dev
 "

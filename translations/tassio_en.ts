@@ -119,6 +119,15 @@ Art and program: the Tassio team</translation>
     </message>
 </context>
 <context>
+    <name>TassioApp</name>
+    <message>
+        <source>设定没有保存：以下文件夹都无法写入 Tassio.ini：
+%1</source>
+        <translation>The settings were not saved: Tassio.ini could not be written in any of these folders:
+%1</translation>
+    </message>
+</context>
+<context>
     <name>TrayIcon</name>
     <message>
         <source>设定</source>

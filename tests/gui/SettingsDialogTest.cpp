@@ -273,7 +273,9 @@ TEST_F(SettingsPanel, CornerButtonsSetThePivot)
     makePanel();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        panel->desktop = c.desktop.right == 0 ? &desktopRect : std::function<DesktopRect()>([d = c.desktop] { return d; });
+        panel->monitors = c.desktop.right == 0
+            ? &monitorLayout
+            : std::function<MonitorLayout()>([d = c.desktop] { return MonitorLayout { { d }, 0 }; });
         settings.pendulumLength = c.length;
         settings.anchorX = settings.anchorY = -7;
         clickIndicator(control<QRadioButton>(c.corner));
@@ -287,7 +289,7 @@ TEST_F(SettingsPanel, CornerButtonReadsTheDesktopOnEveryClick)
 {
     makePanel();
     DesktopRect desktop { 0, 0, 1024, 768 };
-    panel->desktop = [&desktop] { return desktop; };
+    panel->monitors = [&desktop] { return MonitorLayout { { desktop }, 0 }; };
     auto* bottomRight = control<QRadioButton>("corner1003");
     clickIndicator(bottomRight);
     EXPECT_EQ(settings.anchorX, 825);
@@ -296,6 +298,39 @@ TEST_F(SettingsPanel, CornerButtonReadsTheDesktopOnEveryClick)
     clickIndicator(bottomRight); // the same, already marked button
     EXPECT_EQ(settings.anchorX, 1081);
     EXPECT_EQ(settings.anchorY, 800);
+}
+
+TEST_F(SettingsPanel, CornerButtonsUseTheMonitorHoldingThePivot)
+{
+    // The primary at the origin, a larger monitor to its right.
+    const MonitorLayout two { { { 0, 0, 1024, 768 }, { 1024, 0, 2944, 1080 } }, 0 };
+    const struct {
+        const char* name;
+        int anchorX, anchorY; // before the click; -1 keeps the pivot the last click set
+        const char* corner;
+        int expectedX, expectedY;
+    } steps[] = {
+        { "pivot on the second monitor: its bottom right", 1500, 300, "corner1003", 2745, 856 },
+        { "then its top left, still the second", -1, -1, "corner1000", 1174, 20 },
+        { "then its bottom left", -1, -1, "corner1001", 1174, 856 },
+        { "then its top right", -1, -1, "corner1002", 2745, 20 },
+        { "pivot above the second, figure on it", 2000, -60, "corner1000", 1174, 20 },
+        { "pivot on the primary: the primary's corner", 300, 300, "corner1002", 825, 20 },
+        { "pivot on no monitor: the primary's", 9000, 9000, "corner1003", 825, 544 },
+    };
+    makePanel();
+    panel->monitors = [&two] { return two; };
+    settings.pendulumLength = 128;
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.name);
+        if (s.anchorX != -1) {
+            settings.anchorX = s.anchorX;
+            settings.anchorY = s.anchorY;
+        }
+        clickIndicator(control<QRadioButton>(s.corner));
+        EXPECT_EQ(settings.anchorX, s.expectedX);
+        EXPECT_EQ(settings.anchorY, s.expectedY);
+    }
 }
 
 TEST_F(SettingsPanel, FrequencySliderRestartsTheTimerOnEveryStep)

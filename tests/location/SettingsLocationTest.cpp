@@ -10,6 +10,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -232,3 +233,19 @@ TEST(EnsureParentFolder, MakesPrivateFoldersDownToTheFile)
 }
 
 } // namespace
+
+TEST(SettingsFolders, NamesEachFolderThatCouldHoldTheFileOnce)
+{
+    const struct {
+        const char* settingsPath;
+        const char* executable;
+        std::vector<std::string> folders;
+    } cases[] = {
+        { "/usr/local/bin/Tassio.ini", "/usr/local/bin/tassio", { "/usr/local/bin" } },
+        { "/home/u/.config/tassio/Tassio.ini", "/usr/bin/tassio", { "/usr/bin", "/home/u/.config/tassio" } },
+        { "/cfg/tassio/Tassio.ini", "/tassio", { "/", "/cfg/tassio" } },
+        { "Tassio.ini", "/opt/t/tassio", { "/opt/t", "." } },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(settingsFolders(c.settingsPath, c.executable), c.folders) << c.settingsPath;
+}

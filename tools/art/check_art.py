@@ -3,11 +3,13 @@
 
 Usage: check_art.py RESOURCE_DIR
 
-Frames (figures/NN.bmp, 28 of them) must be plain 8-bit Windows bitmaps of
-96x96 that the program's own loader reads, and must composite cleanly: pure
+Frames (figures/NN.bmp, 28 of them, and the same at 192x192 in
+figures-2x/NN.bmp) must be plain 8-bit Windows bitmaps of 96x96 (192x192)
+that the program's own loader reads, and must composite cleanly: pure
 white is the transparent colour, so the figure may not contain pure white
 (it would show the desktop through), may not have a pale fringe around it
 (it would glow on a dark desktop), and must not be clipped by the frame.
+A 2x frame must show the same drawing as its 1x frame.
 Also checks about.bmp and the icons. Exits 1 and names every fault found.
 """
 
@@ -27,6 +29,8 @@ NEAR_WHITE_MIN = 0xF0
 PINHOLE_MAX = 4          # enclosed white areas up to this size are reported as pinholes
 MIN_FIGURE_PIXELS = 600  # a frame with less than this is as good as empty
 AREA_TOLERANCE = 0.08    # rotating one drawing changes its area by little more than rounding
+FIGURES_2X = "figures-2x"  # the same frames at 192x192
+SIZE_PAIR_TOLERANCE = 0.08  # share of figure pixels whose 1x and 2x coverage may disagree (the rim)
 
 
 class ArtError(Exception):
@@ -116,7 +120,7 @@ def white_regions(rows):
                 yield size, (x0, y0)
 
 
-def frame_problems(rows):
+def frame_problems(rows, min_figure_pixels=MIN_FIGURE_PIXELS):
     """Faults of one decoded frame, as readable strings."""
     problems = []
     h, w = len(rows), len(rows[0])
@@ -128,7 +132,7 @@ def frame_problems(rows):
         what = "corner not white" if corners else "figure touches the frame edge"
         problems.append("%s at %s (%d edge pixels not white)" % (what, clipped[0], len(clipped)))
     figure = sum(1 for r in rows for p in r if p != WHITE)
-    if figure < MIN_FIGURE_PIXELS:
+    if figure < min_figure_pixels:
         problems.append("only %d figure pixels: frame is (nearly) empty" % figure)
     for size, at in white_regions(rows):
         if size <= PINHOLE_MAX:
@@ -176,21 +180,50 @@ def figure_set_problems(name, frames):
     return problems
 
 
-def check_frames(res):
-    problems = []
-    sets = [[] for _ in FIGURES]
+def read_frames(res, folder, size):
+    """-> (problems, {resource id: rows}) for one folder of frames."""
+    problems, frames = [], {}
     for f, k, rid in frame_ids():
-        rel = os.path.join("figures", "%02d.bmp" % rid)
+        rel = os.path.join(folder, "%02d.bmp" % rid)
         try:
-            rows = read_bmp8(os.path.join(res, rel), FRAME, FRAME)
+            rows = read_bmp8(os.path.join(res, rel), size, size)
         except ArtError as e:
             problems.append("%s: %s" % (rel, e))
             continue
-        problems += ["%s: %s" % (rel, p) for p in frame_problems(rows)]
-        sets[f].append(rows)
-    for f, frames in enumerate(sets):
-        if len(frames) == FRAME_COUNT:
-            problems += figure_set_problems(FIGURES[f], frames)
+        problems += ["%s: %s" % (rel, p) for p in frame_problems(rows, MIN_FIGURE_PIXELS * (size // FRAME) ** 2)]
+        frames[rid] = rows
+    for f, name in enumerate(FIGURES):
+        ids = [10 * f + k + 1 for k in range(FRAME_COUNT)]
+        if all(i in frames for i in ids):
+            label = name if size == FRAME else "%s (%s)" % (name, folder)
+            problems += figure_set_problems(label, [frames[i] for i in ids])
+    return problems, frames
+
+
+def size_pair_problems(rid, small, large):
+    """The 2x frame must be the 1x frame's drawing: each 1x pixel's 2x2 block
+    is figure where the 1x pixel is, but for the anti-aliased rim."""
+    differ = 0
+    figure = 0
+    for y in range(FRAME):
+        for x in range(FRAME):
+            covered = sum(large[2 * y + dy][2 * x + dx] != WHITE for dy in (0, 1) for dx in (0, 1))
+            here = small[y][x] != WHITE
+            figure += here
+            if here != (covered >= 2):
+                differ += 1
+    if figure and differ > SIZE_PAIR_TOLERANCE * figure:
+        return ["%s/%02d.bmp: %d of %d figure pixels differ from figures/%02d.bmp: "
+                "not the same drawing at twice the size" % (FIGURES_2X, rid, differ, figure, rid)]
+    return []
+
+
+def check_frames(res):
+    problems, small = read_frames(res, "figures", FRAME)
+    more, large = read_frames(res, FIGURES_2X, 2 * FRAME)
+    problems += more
+    for rid in sorted(set(small) & set(large)):
+        problems += size_pair_problems(rid, small[rid], large[rid])
     return problems
 
 
@@ -254,7 +287,7 @@ def main(argv):
             print("art: FAIL %s" % p, file=sys.stderr)
         print("art: %d problem(s) in %s" % (len(problems), res), file=sys.stderr)
         return 1
-    print("art: %d frames, about, icons OK" % len(frame_ids()))
+    print("art: %d frames at 1x and 2x, about, icons OK" % len(frame_ids()))
     return 0
 
 

@@ -26,6 +26,7 @@ from PIL import Image, ImageChops, ImageDraw, ImageFont
 
 FRAME = 96
 FRAME_COUNT = 7
+FIGURES_2X = "figures-2x"     # the same frames at 192x192, for screens at twice the density
 SS = 16                      # supersampling factor per axis for frames
 HANG_X = FRAME / 2           # the hanging point sits on the vertical centre line...
 HANG_Y = 24.0                # ...at this height in every frame of every figure
@@ -544,10 +545,14 @@ def fit_scale(shapes, hang_x, hang_y, size, tilts, margin):
     return best
 
 
-def frame_pixels(shapes, tilt, scale):
-    """One 96x96 frame as RGB tuples; pure white outside the figure."""
-    cv = Canvas(FRAME, FRAME, SS)
-    cv.draw(shapes, Xf(tilt, scale, HANG_X, HANG_Y, SS))
+def frame_pixels(shapes, tilt, scale, art_scale=1):
+    """One frame of FRAME * art_scale pixels square as RGB tuples; pure white
+    outside the figure. Every art scale draws the same geometry, outlines
+    included, at art_scale times the size, so a 2x frame is the 1x frame at
+    twice the resolution (for screens with two device pixels to a pixel)."""
+    size, ss = FRAME * art_scale, SS // art_scale
+    cv = Canvas(size, size, ss)
+    cv.draw(shapes, Xf(tilt, scale * art_scale, HANG_X * art_scale, HANG_Y * art_scale, ss, art_scale))
     col, cov = cv.reduce()
     out = []
     for (r, g, b), a in zip(col, cov):
@@ -655,14 +660,16 @@ def png_bytes(im):
 
 # ---------------------------------------------------------------- outputs
 
-def figure_frames():
-    """-> list of (name, scale, [7 frames of RGB pixels], palette colours)."""
+def figure_frames(art_scale=1):
+    """-> list of (name, scale, [7 frames of RGB pixels], palette colours).
+    The scale is fitted to the 96-pixel frame at every art scale, so all art
+    scales show one drawing."""
     out = []
     tilts = [tilt_degrees(k) for k in range(FRAME_COUNT)]
     for name, fn in FIGURES:
         shapes = fn()
         scale = fit_scale(shapes, HANG_X, HANG_Y, FRAME, tilts, MARGIN)
-        frames = [frame_pixels(shapes, t, scale) for t in tilts]
+        frames = [frame_pixels(shapes, t, scale, art_scale) for t in tilts]
         base = {c for s in walk(shapes) for c in s.colours()}
         out.append((name, scale, frames, base))
     return out
@@ -919,6 +926,12 @@ def main(argv=None):
         for k, px in enumerate(frames):
             path = os.path.join(args.out, "figures", "%02d.bmp" % (10 * f + k + 1))
             write_file(path, bmp8_bytes(FRAME, FRAME, palette, map_to_palette(px, palette, True)))
+            written.append(path)
+    for f, (name, scale, frames, base) in enumerate(figure_frames(2)):
+        palette = make_palette(frames, base | {INK}, True)
+        for k, px in enumerate(frames):
+            path = os.path.join(args.out, FIGURES_2X, "%02d.bmp" % (10 * f + k + 1))
+            write_file(path, bmp8_bytes(2 * FRAME, 2 * FRAME, palette, map_to_palette(px, palette, True)))
             written.append(path)
 
     w, h, px = about_picture()

@@ -164,6 +164,32 @@ def empty_frame(res):
     b.save()
 
 
+def frame_2x(res, rid):
+    return os.path.join(res, "figures-2x", "%02d.bmp" % rid)
+
+
+def pinhole_2x(res):
+    b = Bmp(frame_2x(res, 25))
+    x, y = b.solid_spot(2)
+    b.set_index(x, y, 0)
+    b.save()
+
+
+def fringe_2x(res):
+    b = Bmp(frame_2x(res, 34))
+    pale = [i for i in range(1, 256) if min(b.colour(i)) >= 0xF0 and b.colour(i) != (255, 255, 255)]
+    assert pale, "the amulet's 2x palette has no near-white colour to misuse"
+    x, y = b.edge_pixel()
+    b.set_index(x, y, pale[0])
+    b.save()
+
+
+def another_drawing_2x(res):
+    """The boy's upright 2x frame replaced by the girl's: still a sound
+    frame, but not the drawing its 1x frame shows."""
+    shutil.copyfile(frame_2x(res, 4), frame_2x(res, 14))
+
+
 def about_size(res):
     b = Bmp(os.path.join(res, "about.bmp"))
     struct.pack_into("<i", b.data, 18, 198)
@@ -208,6 +234,12 @@ CASES = [
     ("tilts in the wrong order", swapped_tilt, "boy frames 0 and 1: the figure does not swing"),
     ("one frame at another size", resized_figure, "girl frame 3 has"),
     ("empty frame", empty_frame, "figures/36.bmp: only 0 figure pixels"),
+    ("2x frame at 1x size", lambda res: shutil.copyfile(frame(res, 1), frame_2x(res, 1)),
+     "figures-2x/01.bmp: size 96x96, not 192x192"),
+    ("missing 2x frame", lambda res: os.remove(frame_2x(res, 37)), "figures-2x/37.bmp: cannot read"),
+    ("2x pinhole", pinhole_2x, "figures-2x/25.bmp: pinhole of 1 px"),
+    ("2x near-white fringe", fringe_2x, "figures-2x/34.bmp: near-white fringe pixel"),
+    ("2x frame of another drawing", another_drawing_2x, "differ from figures/14.bmp: not the same drawing"),
     ("about picture size", about_size, "about.bmp: size 198x122"),
     ("icon size", icon_size, "icons/tassio-32.png: size 30x30"),
     ("icon background opaque", icon_opaque, "icons/tassio-48.png: corners are not transparent"),
@@ -231,7 +263,7 @@ class CheckArtTest(unittest.TestCase):
     def test_shipped_artwork_passes(self):
         r = run_checker(self.res)
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertIn("art: 28 frames, about, icons OK", r.stdout)
+        self.assertIn("art: 28 frames at 1x and 2x, about, icons OK", r.stdout)
 
     def test_each_fault_is_named(self):
         for name, damage, expected in CASES:

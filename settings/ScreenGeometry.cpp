@@ -1,0 +1,122 @@
+#include "settings/ScreenGeometry.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace {
+
+// Settings files are edited by hand: any int may arrive as a length or a
+// pivot, so sums are made wide and held to the int range.
+int clampToInt(long long v)
+{
+    return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
+}
+
+int truncateToInt(double v)
+{
+    if (std::isnan(v))
+        return 0;
+    if (v >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    if (v <= static_cast<double>(INT_MIN))
+        return INT_MIN;
+    return static_cast<int>(v);
+}
+
+int roundHalfUpToInt(double v)
+{
+    return truncateToInt(std::floor(v + 0.5));
+}
+
+} // namespace
+
+ScreenRect MonitorLayout::primaryRect() const
+{
+    if (monitors.empty())
+        return {};
+    if (primary >= 0 && static_cast<std::size_t>(primary) < monitors.size())
+        return monitors[static_cast<std::size_t>(primary)];
+    return monitors.front();
+}
+
+bool figureVisibleAtRest(const MonitorLayout& layout, Pivot pivot, int length, int size)
+{
+    const long long left = pivot.x;
+    const long long top = static_cast<long long>(pivot.y) + length;
+    const long long right = left + size;
+    const long long bottom = top + size;
+    for (const ScreenRect& m : layout.monitors) {
+        const long long w = std::min<long long>(right, m.right) - std::max<long long>(left, m.left);
+        const long long h = std::min<long long>(bottom, m.bottom) - std::max<long long>(top, m.top);
+        if (w > 0 && h > 0 && 2 * w >= size && 2 * h >= size)
+            return true;
+    }
+    return false;
+}
+
+Pivot firstRunPivot(const ScreenRect& monitor, int length, int size)
+{
+    return { truncateToInt(monitor.right - 1.5 * length),
+             clampToInt(static_cast<long long>(monitor.bottom) - length - size) };
+}
+
+Pivot startPivot(const MonitorLayout& layout, Pivot saved, int length, int size)
+{
+    // -1 is the settings file's "never placed"; the figure window places it.
+    if (saved.x == -1 || layout.monitors.empty() || figureVisibleAtRest(layout, saved, length, size))
+        return saved;
+    return firstRunPivot(layout.primaryRect(), length, size);
+}
+
+ScreenRect monitorHoldingPivot(const MonitorLayout& layout, Pivot pivot, int length, int size)
+{
+    for (const ScreenRect& m : layout.monitors)
+        if (m.contains(pivot.x, pivot.y))
+            return m;
+    const long long midX = static_cast<long long>(pivot.x) + size / 2;
+    const long long midY = static_cast<long long>(pivot.y) + length + size / 2;
+    for (const ScreenRect& m : layout.monitors)
+        if (m.contains(midX, midY))
+            return m;
+    return layout.primaryRect();
+}
+
+Pivot cornerPivot(const ScreenRect& monitor, Corner corner, int length, int size)
+{
+    const bool right = corner == Corner::TopRight || corner == Corner::BottomRight;
+    const bool bottom = corner == Corner::BottomLeft || corner == Corner::BottomRight;
+    Pivot p;
+    p.x = right ? truncateToInt(monitor.right - 0.8 * length - size)
+                : truncateToInt(monitor.left + 0.8 * length + 48);
+    p.y = bottom ? clampToInt(static_cast<long long>(monitor.bottom) - length - size)
+                 : clampToInt(static_cast<long long>(monitor.top) + 20);
+    return p;
+}
+
+double sanitizedPixelRatio(double ratio)
+{
+    if (!std::isfinite(ratio) || ratio <= 0)
+        return 1.0;
+    return std::clamp(ratio, 0.25, 8.0);
+}
+
+int frameSizeAtRatio(int logicalSize, double ratio)
+{
+    return std::max(1, roundHalfUpToInt(logicalSize * sanitizedPixelRatio(ratio)));
+}
+
+int artScaleForRatio(double ratio)
+{
+    return frameSizeAtRatio(96, ratio) > 96 ? 2 : 1;
+}
+
+int logicalToDevice(int logical, double ratio)
+{
+    return roundHalfUpToInt(logical * sanitizedPixelRatio(ratio));
+}
+
+int deviceToLogical(int device, double ratio)
+{
+    return roundHalfUpToInt(device / sanitizedPixelRatio(ratio));
+}
