@@ -68,7 +68,9 @@ public:
                     to[col] = from[col] | 0xFF000000u;
             }
         }
-        window_->setGeometry(x, y, w, h);
+        // Qt places windows in logical pixels.
+        const qreal ratio = window_->devicePixelRatioF();
+        window_->setGeometry(QRect(QPointF(x / ratio, y / ratio).toPoint(), QSizeF(w / ratio, h / ratio).toSize()));
         if (keepAbove_)
             window_->raise();
         window_->update();
@@ -88,7 +90,7 @@ protected:
             return false;
         QPainter painter(window_);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawImage(0, 0, image_);
+        painter.drawImage(QRectF(QPointF(0, 0), QSizeF(image_.size()) / window_->devicePixelRatioF()), image_);
         return true;
     }
 

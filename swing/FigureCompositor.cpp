@@ -3,6 +3,7 @@
 #include "pictures/DibImage.h"
 #include "raster/Raster.h"
 #include "resources/Resources.h"
+#include "settings/ScreenGeometry.h"
 
 #include <algorithm>
 #include <vector>
@@ -20,27 +21,46 @@ FigureCompositor::FigureCompositor(const int* sinTable, const int* cosTable, int
 {
 }
 
+void FigureCompositor::setSize(int size)
+{
+    if (size == size_ || size <= 0)
+        return;
+    size_ = size;
+    figureLayer = Bitmap::colour(size, size);
+    composite = Bitmap::colour(size, size);
+    opaqueMask = Bitmap::monochrome(size, size);
+    clearMask = Bitmap::monochrome(size, size);
+    savedBackground = Bitmap::colour(size, size);
+    screenCapture = Bitmap::colour(size, size);
+    for (Bitmap& frame : frames)
+        frame = Bitmap();
+    backgroundPending = -1;
+}
+
 void FigureCompositor::loadBuiltInFigure(int baseId)
 {
-    Bitmap art = Bitmap::colour(kFrameSize, kFrameSize);
+    // The art drawn nearest above the device size, 96 or 192 pixels.
+    const int scale = artScaleForRatio(double(size_) / kFrameSize);
+    const int artSize = kFrameSize * scale;
+    Bitmap art = artSize == size_ ? Bitmap() : Bitmap::colour(artSize, artSize);
     for (int k = 0; k < kFrameCount; ++k) {
         frames[k] = Bitmap::colour(size_, size_);
         frames[k].fill(kTransparent);
-        ResourceData r = findResource(baseId + k + 1);
+        ResourceData r = findFrameResource(baseId + k + 1, scale);
         DibImage image(r.data, r.size);
-        if (size_ == kFrameSize) {
+        if (art.isNull()) {
             workDC.select(&frames[k]);
             image.Draw(workDC);
             workDC.select(nullptr);
             continue;
         }
-        // A denser screen: the art through the box filter, to the device size.
+        // Between sizes: the art through the box filter, to the device size.
         art.fill(kTransparent);
         workDC.select(&art);
         image.Draw(workDC);
         workDC.select(&frames[k]);
         sourceDC.select(&art);
-        stretchBlt(workDC, 0, 0, size_, size_, sourceDC, 0, 0, kFrameSize, kFrameSize, SRCCOPY);
+        stretchBlt(workDC, 0, 0, size_, size_, sourceDC, 0, 0, artSize, artSize, SRCCOPY);
         workDC.select(nullptr);
         sourceDC.select(nullptr);
     }

@@ -25,6 +25,9 @@ public:
     FigureCompositor(const int* sinTable, const int* cosTable, int size = kFrameSize);
 
     int size() const { return size_; }
+    // Another device size: the work bitmaps are made anew and the frames
+    // dropped; load a figure again.
+    void setSize(int size);
 
     // Frame k of built-in resource set baseId is resource baseId + k + 1.
     // A missing resource leaves that frame blank (all transparent).

@@ -6,6 +6,7 @@
 #include "platform/Desktop.h"
 #include "platform/SoundPlayer.h"
 #include "settings/AppSettings.h"
+#include "settings/ScreenGeometry.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -93,6 +94,10 @@ void SwingWindow::createWindow()
     }
     setAcceptDrops(true);
     keepAbove_ = settings_.alwaysOnTop == 1;
+    // The motion, the pointer and the desktop are in logical pixels; the
+    // frames and the X server's requests in device pixels.
+    ratio_ = sanitizedPixelRatio(devicePixelRatioF());
+    compositor.setSize(frameSizeAtRatio(kSize, ratio_));
 
     // A figure that is not there (a hand-edited index, a picture since
     // deleted) shows the girl rather than nothing.
@@ -227,17 +232,20 @@ void SwingWindow::showAt(const WindowRect& r)
     rect_ = r;
     if (!surface_)
         return;
+    const WindowRect d { logicalToDevice(r.left, ratio_), logicalToDevice(r.top, ratio_),
+                         logicalToDevice(r.right, ratio_), logicalToDevice(r.bottom, ratio_) };
     const int k = PendulumMotion::frameIndex(settings_.swingAngle);
     const Bitmap* composite = nullptr;
     if (surface_->kind() == FigureSurface::Kind::Grabbed) {
         // The screen at the new place, while the window still stands at the
         // old one; the composite repairs what of the window it caught.
-        surface_->grab(r.left, r.top, compositor.screenCapture);
+        surface_->grab(d.left, d.top, compositor.screenCapture);
         const bool first = compositor.backgroundPending == -1;
-        composite = &compositor.paint(k, motion.prevWindowDX, motion.prevWindowDY,
+        composite = &compositor.paint(k, deviceRect_.left - d.left, deviceRect_.top - d.top,
                                       first ? &compositor.screenCapture : nullptr);
     }
-    surface_->show(r.left, r.top, r.right - r.left, r.bottom - r.top, k, composite);
+    deviceRect_ = d;
+    surface_->show(d.left, d.top, d.right - d.left, d.bottom - d.top, k, composite);
 }
 
 QPaintEngine* SwingWindow::paintEngine() const

@@ -85,9 +85,10 @@ private:
     SurfaceLoader* loader_ = nullptr;
     std::unique_ptr<FigureSurface> surface_;
     QBasicTimer timer_;
+    // Where the window is, in logical pixels and in the X server's.
     WindowRect rect_ { 0, 0, FigureCompositor::kFrameSize, FigureCompositor::kFrameSize };
-    // The screen where the window first shows, for the first composite.
-    Bitmap firstBackground_;
+    WindowRect deviceRect_ { 0, 0, FigureCompositor::kFrameSize, FigureCompositor::kFrameSize };
+    double ratio_ = 1.0;
     bool created_ = false;
     bool keepAbove_ = false;
     // Drag state: the press point in window coordinates.
