@@ -14,6 +14,7 @@ python3 python3-xlib python3-pil
 appstream desktop-file-utils
 oneko
 pulseaudio pulseaudio-utils
+pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
 clang libclang-rt-14-dev
 "
 
