@@ -154,9 +154,8 @@ class Session:
     def _start_pipewire(self):
         """PipeWire with wireplumber and pipewire-pulse under a private D-Bus
         session, and a null sink for the program to play into."""
-        import shutil as sh
         missing = [p for p in ("dbus-run-session", "pipewire", "wireplumber", "pipewire-pulse", "pw-record",
-                               "pactl") if not sh.which(p)]
+                               "pactl") if not shutil.which(p)]
         if missing:
             raise Skip("PipeWire stack not installed: " + ", ".join(missing))
         runtime = os.path.join(self.tmp, "run")
