@@ -9,6 +9,7 @@ usage: /usr/bin/python3 bench/startup.py build/tassio [runs]
 
 import os
 import statistics
+import subprocess
 import sys
 import time
 
@@ -25,8 +26,16 @@ def first_paint_ms(s, program, stamp, sound):
     proc = s.start(program, {"TASSIO_BENCH_FIRST_PAINT": stamp})
     s.wait_for(lambda: os.path.exists(stamp) and os.path.getsize(stamp) > 0, 10, "no first paint")
     ms = (float(open(stamp).read()) - start) * 1000
-    s.close_panel()
-    proc.wait(timeout=10)
+    # An Esc this soon after start-up is now and then lost (seen 2 times in
+    # about 200 starts, with and without sound): ask again before giving up.
+    for attempt in range(3):
+        s.close_panel()
+        try:
+            proc.wait(timeout=5)
+            break
+        except subprocess.TimeoutExpired:
+            if attempt == 2:
+                raise
     return ms
 
 
