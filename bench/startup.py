@@ -26,8 +26,8 @@ def first_paint_ms(s, program, stamp, sound):
     proc = s.start(program, {"TASSIO_BENCH_FIRST_PAINT": stamp})
     s.wait_for(lambda: os.path.exists(stamp) and os.path.getsize(stamp) > 0, 10, "no first paint")
     ms = (float(open(stamp).read()) - start) * 1000
-    # An Esc this soon after start-up is now and then lost (seen 2 times in
-    # about 200 starts, with and without sound): ask again before giving up.
+    # An Esc this soon after start-up is now and then lost (about one start in
+    # a hundred on a loaded machine): ask again before giving up.
     for attempt in range(3):
         s.close_panel()
         try:
