@@ -1,5 +1,6 @@
 #include "platform/SoundPlayer.h"
 
+#include "platform/SampleConverter.h"
 #include "platform/WavFile.h"
 
 #include <algorithm>
@@ -24,8 +25,9 @@ constexpr unsigned kChunkMs = 20;
 constexpr unsigned kBufferMs = 200;
 // When less than this is still queued the rest is left to pa_simple_drain.
 constexpr std::chrono::microseconds kDrainBelow{30000};
-// Bound on the wait for the sink's own latency after the drain.
-constexpr std::chrono::microseconds kMaxSinkWait{500000};
+// Bound on the wait for the sink's own latency after the drain; small enough that a
+// sound at exit ends well inside SoundPlayer::syncGrace.
+constexpr std::chrono::microseconds kMaxSinkWait{300000};
 
 #ifdef TASSIO_HAVE_PULSE
 // The sound library and what it pulls in (codecs, crypto, the system
@@ -148,9 +150,10 @@ bool isSoundError(int error)
 struct SoundPlayer::Job {
     std::uint64_t generation;
     WavFile sound;
-    pa_simple* stream;
+    Clock::time_point requested;
+    pa_simple* stream = nullptr;
 
-    Job(std::uint64_t g, WavFile s, pa_simple* p) : generation(g), sound(std::move(s)), stream(p) {}
+    Job(std::uint64_t g, WavFile s, Clock::time_point r) : generation(g), sound(std::move(s)), requested(r) {}
     ~Job()
     {
 #ifdef TASSIO_HAVE_PULSE
@@ -164,31 +167,28 @@ struct SoundPlayer::Job {
 
 SoundPlayer& SoundPlayer::instance()
 {
-    // Function-local: built on first use, and its destructor joins the thread before
-    // anything it uses is torn down.
-    static SoundPlayer player;
-    return player;
+    static SoundPlayer* player = new SoundPlayer;
+    return *player;
 }
 
 SoundPlayer::SoundPlayer() = default;
 
-SoundPlayer::~SoundPlayer()
-{
-    shutdown();
-}
-
 bool SoundPlayer::playAsync(const std::string& path)
 {
-    return submit(path) != 0;
+    std::uint64_t durationUs = 0;
+    return submit(path, durationUs) != 0;
 }
 
 bool SoundPlayer::playSync(const std::string& path)
 {
-    const std::uint64_t generation = submit(path);
+    std::uint64_t durationUs = 0;
+    const std::uint64_t generation = submit(path, durationUs);
     if (generation == 0)
         return false;
+    const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(durationUs) + syncGrace;
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, [&] { return quit_ || finished_ >= generation || generation_ != generation; });
+    done_.wait_until(lock, deadline,
+                     [&] { return quit_ || finished_ >= generation || generation_ != generation; });
     return finished_ == generation && finishedComplete_;
 }
 
@@ -208,27 +208,31 @@ void SoundPlayer::shutdown()
 {
     std::unique_ptr<Job> dropped;
     std::thread thread;
+    bool ended = false;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         quit_ = true;
         dropped = std::move(pending_);
-        // Whoever takes the thread object joins it; a second caller finds none.
+        // Whoever takes the thread object ends it; a second caller finds none.
         thread = std::move(thread_);
+        wake_.notify_all();
+        done_.notify_all();
+        if (thread.joinable() && thread.get_id() != std::this_thread::get_id())
+            ended = done_.wait_for(lock, shutdownWait, [&] { return threadEnded_; });
     }
-    wake_.notify_all();
-    done_.notify_all();
-    if (thread.joinable()) {
-        if (thread.get_id() == std::this_thread::get_id())
-            thread.detach();
-        else
-            thread.join();
-    }
+    if (!thread.joinable())
+        return;
+    if (ended)
+        thread.join();
+    else
+        thread.detach(); // blocked in the server; the process may end around it
 }
 
-std::uint64_t SoundPlayer::submit(const std::string& path)
+std::uint64_t SoundPlayer::submit(const std::string& path, std::uint64_t& durationUs)
 {
 #ifndef TASSIO_HAVE_PULSE
     (void)path;
+    (void)durationUs;
     return 0;
 #else
     {
@@ -236,51 +240,23 @@ std::uint64_t SoundPlayer::submit(const std::string& path)
         if (quit_ || Clock::now() < noServerUntil_)
             return 0;
     }
-    if (!pulse())
-        return 0;
     std::optional<WavFile> wav = WavFile::fromFile(path);
     if (!wav)
         return 0;
+    durationUs = wav->durationUs();
 
-    pa_sample_spec sampleSpec;
-    sampleSpec.format = paFormat(wav->format());
-    sampleSpec.rate = wav->rate();
-    sampleSpec.channels = std::uint8_t(wav->channels());
-    const pa_channel_map map = channelMap(*wav);
-    if (!pulse()->sampleSpecValid(&sampleSpec) || !pulse()->channelMapCompatible(&map, &sampleSpec))
-        return 0;
-    pa_buffer_attr attr;
-    const std::uint32_t chunkBytes = std::uint32_t(pulse()->usecToBytes(kChunkMs * 1000u, &sampleSpec));
-    attr.maxlength = std::uint32_t(-1);
-    attr.tlength = std::uint32_t(pulse()->usecToBytes(kBufferMs * 1000u, &sampleSpec));
-    // Playback starts after one chunk, so a sound shorter than the buffer is not held back.
-    attr.prebuf = chunkBytes;
-    attr.minreq = chunkBytes;
-    attr.fragsize = std::uint32_t(-1);
-
-    int error = 0;
-    pa_simple* stream = pulse()->simpleNew(nullptr, "Tassio", PA_STREAM_PLAYBACK, nullptr, "sound",
-                                      &sampleSpec, &map, &attr, &error);
     std::unique_ptr<Job> replaced;
     std::uint64_t generation = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (stream == nullptr) {
-            if (!isSoundError(error))
-                noServerUntil_ = Clock::now() + noServerRetryDelay;
+        if (quit_)
             return 0;
-        }
-        if (!quit_) {
-            generation = ++generation_;
-            replaced = std::move(pending_);
-            pending_ = std::make_unique<Job>(generation, std::move(*wav), stream);
-            stream = nullptr;
-            if (!thread_.joinable())
-                thread_ = std::thread(&SoundPlayer::run, this);
-        }
+        generation = ++generation_;
+        replaced = std::move(pending_);
+        pending_ = std::make_unique<Job>(generation, std::move(*wav), Clock::now());
+        if (!thread_.joinable())
+            thread_ = std::thread(&SoundPlayer::run, this);
     }
-    if (stream != nullptr)
-        pulse()->simpleFree(stream);
     wake_.notify_all();
     done_.notify_all();
     return generation;
@@ -301,10 +277,10 @@ void SoundPlayer::run()
             std::unique_lock<std::mutex> lock(mutex_);
             wake_.wait(lock, [&] { return quit_ || pending_ != nullptr; });
             if (quit_)
-                return;
+                break;
             job = std::move(pending_);
         }
-        const bool complete = play(*job);
+        const bool complete = open(*job) && play(*job);
         const std::uint64_t generation = job->generation;
         job.reset(); // closes the stream before anyone waiting hears of the end
         {
@@ -314,6 +290,60 @@ void SoundPlayer::run()
         }
         done_.notify_all();
     }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        threadEnded_ = true;
+    }
+    done_.notify_all();
+}
+
+bool SoundPlayer::open(Job& job)
+{
+#ifndef TASSIO_HAVE_PULSE
+    (void)job;
+    return false;
+#else
+    if (!pulse()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        noServerUntil_ = Clock::time_point::max();
+        return false;
+    }
+    // Asked for too long ago: the thread was held up by an earlier sound.
+    if (Clock::now() - job.requested > startLimit || cutOff(job.generation))
+        return false;
+    const WavFile& wav = job.sound;
+
+    pa_sample_spec sampleSpec;
+    sampleSpec.format = paFormat(SampleConverter::outputFormat(wav.format()));
+    sampleSpec.rate = wav.rate();
+    sampleSpec.channels = std::uint8_t(wav.channels());
+    const pa_channel_map map = channelMap(wav);
+    if (!pulse()->sampleSpecValid(&sampleSpec) || !pulse()->channelMapCompatible(&map, &sampleSpec))
+        return false;
+    pa_buffer_attr attr;
+    const std::uint32_t chunkBytes = std::uint32_t(pulse()->usecToBytes(kChunkMs * 1000u, &sampleSpec));
+    attr.maxlength = std::uint32_t(-1);
+    attr.tlength = std::uint32_t(pulse()->usecToBytes(kBufferMs * 1000u, &sampleSpec));
+    // Playback starts after one chunk, so a sound shorter than the buffer is not held back.
+    attr.prebuf = chunkBytes;
+    attr.minreq = chunkBytes;
+    attr.fragsize = std::uint32_t(-1);
+
+    // May block for as long as the server does not answer (a stopped server: the
+    // library's own 30 s); only this thread waits.
+    int error = 0;
+    job.stream = pulse()->simpleNew(nullptr, "Tassio", PA_STREAM_PLAYBACK, nullptr, "sound", &sampleSpec, &map,
+                                    &attr, &error);
+    if (job.stream == nullptr) {
+        if (!isSoundError(error)) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            noServerUntil_ = Clock::now() + noServerRetryDelay;
+        }
+        return false;
+    }
+    // Opened, but too late to belong to what asked for it: dropped, as with no server.
+    return Clock::now() - job.requested <= startLimit;
+#endif
 }
 
 bool SoundPlayer::play(Job& job)
@@ -323,9 +353,12 @@ bool SoundPlayer::play(Job& job)
     return false;
 #else
     const std::vector<std::uint8_t>& bytes = job.sound.samples();
+    const WavFile::SampleFormat format = job.sound.format();
+    const bool widen = SampleConverter::widens(format);
     const std::size_t frameBytes = job.sound.bytesPerFrame();
     const std::size_t chunk =
         std::max<std::size_t>(1, std::size_t(job.sound.rate()) * kChunkMs / 1000) * frameBytes;
+    std::vector<std::uint8_t> widened(widen ? 2 * chunk : 0);
     int error = 0;
 
     for (std::size_t offset = 0; offset < bytes.size();) {
@@ -334,11 +367,17 @@ bool SoundPlayer::play(Job& job)
             return false;
         }
         const std::size_t n = std::min(chunk, bytes.size() - offset);
-        if (pulse()->simpleWrite(job.stream, bytes.data() + offset, n, &error) < 0)
+        const std::uint8_t* data = bytes.data() + offset;
+        std::size_t size = n;
+        if (widen) {
+            SampleConverter::toS16LE(format, data, n, widened.data());
+            data = widened.data();
+            size = 2 * n;
+        }
+        if (pulse()->simpleWrite(job.stream, data, size, &error) < 0)
             return false;
         offset += n;
     }
-
     // The tail still queued in the server plays out here; pa_simple_drain cannot be
     // interrupted, so wait on the latency while watching for a newer sound, and drain
     // only the last few milliseconds.

@@ -12,43 +12,55 @@ class WavFile;
 
 // Plays .wav files through the PulseAudio protocol (PulseAudio or PipeWire's pulse
 // server) on one background thread. A sound started while another plays cuts that
-// one off. Without a sound server every call fails quickly and quietly.
+// one off. Only the sound thread ever talks to the server: a server that is missing,
+// hung or stopped costs the caller nothing but the reading of the file.
 class SoundPlayer {
 public:
     static SoundPlayer& instance();
 
-    // Starts the sound and returns at once. False if the file is not a playable .wav
-    // or no sound server takes the stream.
+    // Reads the file, hands it to the sound thread and returns. False if the file is
+    // not a playable .wav, the player is shut down, or the server was found missing
+    // within noServerRetryDelay.
     bool playAsync(const std::string& path);
 
-    // Plays the sound to its last sample and only then returns. False as playAsync,
-    // or if the sound was cut off by another one.
+    // Plays the sound to its last sample and only then returns, but waits no longer
+    // than the sound's length plus syncGrace. False as playAsync, if the sound was cut
+    // off, could not start, or did not end in that time.
     bool playSync(const std::string& path);
 
     // Cuts off the sound that is playing, if any.
     void stop();
 
-    // Stops playback and joins the thread; later calls fail. Call before the program
-    // ends; the destructor does it too for a program that did not.
+    // Stops playback and lets the thread go; later calls fail. Waits at most
+    // shutdownWait for the thread to close its stream: a thread stuck in a hung
+    // server is left behind rather than holding the program's exit.
     void shutdown();
-
-    ~SoundPlayer();
 
     // After a failed connection, calls fail without trying again for this long, so a
     // burst of requests (many dropped files) cannot stall on a missing server.
     static constexpr std::chrono::milliseconds noServerRetryDelay{3000};
+    // A sound whose stream is not open this long after it was asked for is dropped:
+    // late, it would no longer belong to what set it off.
+    static constexpr std::chrono::milliseconds startLimit{1000};
+    static constexpr std::chrono::milliseconds syncGrace{500};
+    static constexpr std::chrono::milliseconds shutdownWait{100};
 
 private:
     struct Job;
 
+    // Never destroyed: a thread left behind in a hung server may still use it while
+    // the process exits.
     SoundPlayer();
+    ~SoundPlayer() = default;
     SoundPlayer(const SoundPlayer&) = delete;
     SoundPlayer& operator=(const SoundPlayer&) = delete;
 
-    // Opens a stream for the sound; returns the job number, or 0 on failure.
-    std::uint64_t submit(const std::string& path);
+    // Queues the sound; returns the job number, or 0 on failure. durationUs gets the
+    // sound's length.
+    std::uint64_t submit(const std::string& path, std::uint64_t& durationUs);
     void run();
     bool play(Job& job);
+    bool open(Job& job);
     bool cutOff(std::uint64_t generation);
 
     std::mutex mutex_;
@@ -60,5 +72,6 @@ private:
     std::uint64_t finished_ = 0;    // number of the last job the thread is done with
     bool finishedComplete_ = false; // whether that job played to its end
     bool quit_ = false;
+    bool threadEnded_ = false;      // run() has returned; joining cannot block
     std::chrono::steady_clock::time_point noServerUntil_{};
 };

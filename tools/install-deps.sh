@@ -16,6 +16,7 @@ appstream desktop-file-utils
 oneko
 trayer
 pulseaudio pulseaudio-utils
+pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
 clang libclang-rt-14-dev
 "
 

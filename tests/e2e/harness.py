@@ -31,12 +31,35 @@ def pattern_image(width=WIDTH, height=HEIGHT):
     return img
 
 
+class Skip(Exception):
+    """A test that cannot run here (a program it needs will not start)."""
+
+
+# PipeWire, its session manager and its PulseAudio server, as a desktop session
+# starts them, on the private runtime folder. The pids go to files so that a test
+# can stop the pulse server; a TERM ends all three and waits for them.
+PIPEWIRE_STACK = r"""
+trap 'kill $pp $wp $pw 2>/dev/null; wait; exit 0' TERM INT
+pipewire & pw=$!
+echo $pw > "$1/pipewire.pid"
+while [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ]; do
+    kill -0 $pw 2>/dev/null || exit 1
+    sleep 0.05
+done
+wireplumber & wp=$!
+pipewire-pulse & pp=$!
+echo $pp > "$1/pipewire-pulse.pid"
+wait
+"""
+
+
 class Session:
-    """Xvfb + openbox. Use as a context manager."""
+    """Xvfb + openbox. Use as a context manager. sound: False, True (PulseAudio)
+    or "pipewire"; either way a null sink named nul that Recorder records."""
 
     def __init__(self, wm=True, width=WIDTH, height=HEIGHT, sound=False):
         self.wm = wm
-        self.sound = sound
+        self.sound = "pulseaudio" if sound is True else sound
         self.width, self.height = width, height
         self.procs = []
         self.groups = []  # process groups to end as a whole
@@ -63,8 +86,14 @@ class Session:
         self.env.pop("WAYLAND_DISPLAY", None)
         self.env.pop("QT_QPA_PLATFORM", None)
         self.env["PULSE_SERVER"] = "unix:" + os.path.join(self.tmp, "no-pulse")
-        if self.sound:
-            self._start_pulseaudio()
+        try:
+            if self.sound == "pulseaudio":
+                self._start_pulseaudio()
+            elif self.sound == "pipewire":
+                self._start_pipewire()
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
         self.d = xdisplay.Display(self.display_name)
         self.root = self.d.screen().root
         self.set_root_pattern()
@@ -76,7 +105,20 @@ class Session:
         return self
 
     def __exit__(self, *exc):
-        # PulseAudio leaves helpers of its own behind unless its whole group goes.
+        # Sound servers leave helpers of their own behind unless the whole group
+        # goes. A stopped one must be woken to hear the TERM; what is left is killed.
+        for g in self.groups:
+            for sig in (signal.SIGCONT, signal.SIGTERM):
+                try:
+                    os.killpg(g, sig)
+                except ProcessLookupError:
+                    pass
+        for p in self.procs:
+            if p.pid in self.groups:
+                try:
+                    p.wait(timeout=3)
+                except subprocess.TimeoutExpired:
+                    pass
         for g in self.groups:
             try:
                 os.killpg(g, signal.SIGKILL)
@@ -108,6 +150,54 @@ class Session:
         self.procs.append(pa)
         self.groups.append(pa.pid)
         self.wait_for(lambda: "Default Sink: nul" in self.pactl("info"), 15, "pulseaudio did not start")
+
+    def _start_pipewire(self):
+        """PipeWire with wireplumber and pipewire-pulse under a private D-Bus
+        session, and a null sink for the program to play into."""
+        missing = [p for p in ("dbus-run-session", "pipewire", "wireplumber", "pipewire-pulse", "pw-record",
+                               "pactl") if not shutil.which(p)]
+        if missing:
+            raise Skip("PipeWire stack not installed: " + ", ".join(missing))
+        runtime = os.path.join(self.tmp, "run")
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        self.env["XDG_RUNTIME_DIR"] = runtime
+        self.env["PULSE_SERVER"] = "unix:" + os.path.join(runtime, "pulse", "native")
+        self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        for name in ("PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR"):
+            self.env.pop(name, None)
+        log_path = os.path.join(self.tmp, "pipewire.log")
+        with open(log_path, "wb") as log:
+            pw = subprocess.Popen(["dbus-run-session", "--", "sh", "-c", PIPEWIRE_STACK, "stack", self.tmp],
+                                  env=self.env, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
+        self.procs.append(pw)
+        self.groups.append(pw.pid)
+
+        def up():
+            if pw.poll() is not None:
+                raise Skip(f"the PipeWire stack exited: {self._tail(log_path)}")
+            return "on PipeWire" in self.pactl("info")
+        try:
+            self.wait_for(up, 15, "no answer")
+        except AssertionError:
+            raise Skip(f"the PipeWire stack did not answer within 15 s: {self._tail(log_path)}")
+        self.pactl("load-module", "module-null-sink", "sink_name=nul")
+        self.pactl("set-default-sink", "nul")
+        self.wait_for(lambda: "Default Sink: nul" in self.pactl("info"), 10, "PipeWire's null sink did not appear")
+
+    def pulse_server_pid(self):
+        """The process that speaks the PulseAudio protocol to the program."""
+        if self.sound == "pipewire":
+            with open(os.path.join(self.tmp, "pipewire-pulse.pid")) as f:
+                return int(f.read())
+        return self.groups[0]
+
+    @staticmethod
+    def _tail(path, lines=5):
+        try:
+            with open(path, errors="replace") as f:
+                return " | ".join(f.read().splitlines()[-lines:])
+        except OSError:
+            return "(no log)"
 
     def pactl(self, *args):
         r = subprocess.run(["pactl", *args], env=self.env, capture_output=True, text=True)
@@ -285,32 +375,39 @@ def check(condition, message):
 
 
 class Recorder:
-    """Records the null sink's monitor (mono, 16-bit, 8 kHz) until stopped."""
+    """Records the null sink's monitor (mono, 16-bit) until stopped."""
 
     RATE = 8000
 
-    def __init__(self, session, path):
+    def __init__(self, session, path, rate=None):
         self.s = session
         self.path = path
+        self.rate = rate or self.RATE
+        self.samples = None
         before = session.pactl("list", "short", "source-outputs")
-        self.proc = subprocess.Popen(
-            ["parecord", "--device=nul.monitor", "--file-format=wav", "--format=s16le",
-             f"--rate={self.RATE}", "--channels=1", "--latency-msec=20", path],
-            env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if session.sound == "pipewire":
+            command = ["pw-record", "--target", "nul", "-P", "{ stream.capture.sink = true }",
+                       f"--rate={self.rate}", "--channels=1", "--format=s16", "--latency=100ms", path]
+        else:
+            command = ["parecord", "--device=nul.monitor", "--file-format=wav", "--format=s16le",
+                       f"--rate={self.rate}", "--channels=1", "--latency-msec=20", path]
+        self.proc = subprocess.Popen(command, env=session.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         session.procs.append(self.proc)
         session.wait_for(lambda: session.pactl("list", "short", "source-outputs") != before, 5,
-                         "parecord did not start")
+                         "the recorder did not start")
         self.started = time.time()
 
     def stop(self):
-        """Returns the loud stretches as (start, end) seconds from the start."""
+        """Returns the loud stretches as (start, end) seconds from the start;
+        the samples stay in self.samples."""
         import wave
         import array
         self.proc.send_signal(signal.SIGINT)
         self.proc.wait(timeout=10)
         with wave.open(self.path) as w:
-            samples = array.array("h", w.readframes(w.getnframes()))
-        block = self.RATE // 100  # 10 ms
+            self.samples = array.array("h", w.readframes(w.getnframes()))
+        samples = self.samples
+        block = self.rate // 100  # 10 ms
         loud = [max((abs(v) for v in samples[i:i + block]), default=0) > 3000
                 for i in range(0, len(samples), block)]
         spans, start = [], None
@@ -336,16 +433,20 @@ def write_tone(path, seconds, freq=440, rate=22050):
 
 
 def run_tests(tests):
-    """Runs every test, reports each, and exits non-zero if any failed."""
+    """Runs every test and reports each; exits non-zero if any failed, and with
+    77 (ctest's SKIP_RETURN_CODE) if every one was skipped."""
     import sys
-    passed = failed = 0
+    passed = failed = skipped = 0
     for t in tests:
         try:
             t()
             print(f"PASS {t.__name__}", flush=True)
             passed += 1
+        except Skip as e:
+            print(f"SKIP {t.__name__}: {e}", flush=True)
+            skipped += 1
         except Exception as e:  # report every test, then fail
             print(f"FAIL {t.__name__}: {e}", flush=True)
             failed += 1
-    print(f"{passed} passed, {failed} failed")
-    sys.exit(1 if failed else 0)
+    print(f"{passed} passed, {failed} failed" + (f", {skipped} skipped" if skipped else ""))
+    sys.exit(1 if failed else 77 if skipped and not passed else 0)

@@ -26,9 +26,10 @@ TEST(SoundPlayerWithoutServer, FailsFastAndKeepsFailingFast)
     ASSERT_TRUE(ToneWriter::write(path, {ToneWriter::Layout::Pcm16, 1, 44100, 440, 0.5, 0.5}));
 
     SoundPlayer& player = SoundPlayer::instance();
+    // The first sound is only queued: the sound thread finds out that no server is there.
     auto start = Clock::now();
-    EXPECT_FALSE(player.playAsync(path));
-    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+    player.playAsync(path);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
 
     start = Clock::now();
     EXPECT_FALSE(player.playSync(path));

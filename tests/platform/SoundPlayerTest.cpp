@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include <csignal>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -343,6 +345,66 @@ TEST(SoundPlayer, RefusesFilesItCannotPlay)
     }
     // A bad file does not mark the server missing: good sounds still play.
     EXPECT_TRUE(SoundPlayer::instance().playSync(tonePath("after-bad", {ToneWriter::Layout::Pcm16, 1, 44100, 440, 0.05, 0.5})));
+}
+
+// How long the recording is loud, in all.
+double loudSeconds(const std::vector<double>& s, double threshold = 0.1)
+{
+    std::size_t n = 0;
+    for (double v : s)
+        n += std::fabs(v) > threshold;
+    return double(n) / kRecordRate;
+}
+
+// A stopped server (kill -STOP: what a hung or suspended one looks like) holds no
+// caller up, whether it stops before a sound or in the middle of one. Sounds asked
+// for while it is stopped are dropped, not played late, and the player works again
+// once it runs.
+TEST(SoundPlayer, StoppedServerHoldsNoCallerUp)
+{
+    REQUIRE_SERVER();
+    const std::string longTone = tonePath("stopped-long", {ToneWriter::Layout::Pcm16, 1, 44100, 440, 2.0, 0.5});
+    const std::string tone = tonePath("stopped-short", {ToneWriter::Layout::Pcm16, 1, 44100, 880, 0.6, 0.5});
+    const pid_t server = g_server->pulseaudio.pid();
+    const struct {
+        const char* name;
+        bool duringSound;
+        double maxLoud; // seconds heard in all: before the stop, and what the server held
+    } cases[] = {
+        {"stopped before the sound", false, 0.01},
+        {"stopped during a sound", true, 0.3 + 0.25},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Recorder recorder(std::string("stopped-") + (c.duringSound ? "during" : "before"));
+        ASSERT_TRUE(recorder.ok());
+        if (c.duringSound) {
+            ASSERT_TRUE(SoundPlayer::instance().playAsync(longTone));
+            std::this_thread::sleep_for(milliseconds(300));
+        }
+        ASSERT_EQ(::kill(server, SIGSTOP), 0);
+        auto start = Clock::now();
+        EXPECT_TRUE(SoundPlayer::instance().playAsync(tone));
+        EXPECT_LT(Clock::now() - start, milliseconds(50)) << "playAsync waited for the server";
+        start = Clock::now();
+        EXPECT_FALSE(SoundPlayer::instance().playSync(tone));
+        const double took = std::chrono::duration<double>(Clock::now() - start).count();
+        EXPECT_LT(took, 0.6 + 0.5 + 0.1) << "playSync waited past the sound's length and the grace";
+        start = Clock::now();
+        SoundPlayer::instance().stop();
+        EXPECT_LT(Clock::now() - start, milliseconds(50)) << "stop waited for the server";
+        // Long enough that whatever was asked for is too late when the server wakes.
+        std::this_thread::sleep_for(SoundPlayer::startLimit);
+        ASSERT_EQ(::kill(server, SIGCONT), 0);
+        std::this_thread::sleep_for(milliseconds(1500));
+        EXPECT_LT(loudSeconds(recorder.finish()), c.maxLoud) << "a sound asked for while stopped played late";
+
+        Recorder after(std::string("stopped-after-") + (c.duringSound ? "during" : "before"));
+        ASSERT_TRUE(after.ok());
+        EXPECT_TRUE(SoundPlayer::instance().playSync(tone)) << "no sound once the server runs again";
+        std::this_thread::sleep_for(milliseconds(200));
+        EXPECT_NEAR(loudSpan(after.finish()).seconds(), 0.6, 0.03);
+    }
 }
 
 // Last: shutdown is for good.

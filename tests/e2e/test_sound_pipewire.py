@@ -1,0 +1,193 @@
+"""Sound against PipeWire (pipewire, wireplumber and pipewire-pulse under a
+private D-Bus session) with a null sink recorded by pw-record: how 8-bit and
+companded sounds end, and a stopped sound server that must hold nothing up."""
+
+import math
+import os
+import signal
+import struct
+import sys
+import time
+import warnings
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import Recorder, Session, check, run_tests  # noqa: E402
+from xdnd import drop_files  # noqa: E402
+
+with warnings.catch_warnings():
+    warnings.simplefilter("ignore", DeprecationWarning)
+    import audioop  # G.711 encoders for the test files
+
+BINARY = sys.argv[1]
+REC_RATE = 48000
+
+
+def write_settings(program, line):
+    with open(os.path.join(os.path.dirname(program), "Tassio.ini"), "w") as f:
+        f.write(line + "\n")
+
+
+def write_wav(path, layout, seconds, freq=440, rate=22050, amplitude=0.5):
+    """A mono sine tone as a RIFF/WAVE file: "s16", "u8", "ulaw" or "alaw"."""
+    pcm = b"".join(struct.pack("<h", int(amplitude * 32767 * math.sin(2 * math.pi * freq * i / rate)))
+                   for i in range(int(seconds * rate)))
+    tag, bits, data = {
+        "s16": (1, 16, lambda: pcm),
+        "u8": (1, 8, lambda: audioop.bias(audioop.lin2lin(pcm, 2, 1), 1, 128)),
+        "ulaw": (7, 8, lambda: audioop.lin2ulaw(pcm, 2)),
+        "alaw": (6, 8, lambda: audioop.lin2alaw(pcm, 2)),
+    }[layout]
+    data = data()
+    block = bits // 8
+    fmt = struct.pack("<HHIIHH", tag, 1, rate, rate * block, block, bits)
+    body = b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", len(data)) + data
+    with open(path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", len(body)) + body)
+
+
+def heard_tone(samples, threshold=3000):
+    """First and last sample index above the threshold, or None."""
+    loud = [i for i, v in enumerate(samples) if abs(v) > threshold]
+    return (loud[0], loud[-1]) if loud else None
+
+
+def peak(samples, a, b):
+    return max((abs(v) for v in samples[max(a, 0):max(b, 0)]), default=0)
+
+
+def test_8bit_and_companded_sounds_end_without_a_click():
+    # The 16-bit tone is the yardstick for the level of the others.
+    results = {}
+    with Session(sound="pipewire") as s:
+        for layout in ("s16", "u8", "ulaw", "alaw"):
+            program = s.install_program(BINARY)
+            tone = os.path.join(s.tmp, f"tone-{layout}.wav")
+            write_wav(tone, layout, 0.5)
+            write_settings(program, f"-1,-1,100,128,64,1,0,1,0,{tone} NULL")
+            rec = Recorder(s, os.path.join(s.tmp, f"rec-{layout}.wav"), rate=REC_RATE)
+            time.sleep(0.3)
+            proc = s.start(program)
+            s.find_window("Tassio")
+            time.sleep(1.2)
+            rec.stop()
+            s.close_panel()
+            proc.wait(timeout=10)
+
+            samples = rec.samples
+            span = heard_tone(samples)
+            check(span is not None, f"{layout}: nothing heard")
+            first, last = span
+            ms = REC_RATE // 1000
+            results[layout] = {
+                "length": (last - first + 1) / REC_RATE,
+                "peak": peak(samples, first + 20 * ms, last - 20 * ms),
+                # A click sits at an edge: in the tone's first or last 20 ms, or just outside.
+                "start": peak(samples, first - 300 * ms, first + 20 * ms),
+                "end": peak(samples, last - 20 * ms, last + 300 * ms),
+                "after": peak(samples, last + 5 * ms, last + 300 * ms),
+                "tail_recorded": (len(samples) - last) / REC_RATE,
+            }
+    print("recorded (16-bit full scale 32768):", flush=True)
+    for layout, r in results.items():
+        print(f"  {layout:5} length {r['length']:.3f} s, peak {r['peak']}, loudest sample in the first 20 ms "
+              f"and 300 ms before {r['start']}, in the last 20 ms and 300 ms after {r['end']}, "
+              f"in the 5-300 ms after {r['after']} ({r['tail_recorded']:.2f} s recorded after the end)", flush=True)
+    level = results["s16"]["peak"]
+    for layout, r in results.items():
+        check(abs(r["length"] - 0.5) <= 0.01, f"{layout}: heard for {r['length']:.3f} s, not 0.5 s")
+        check(r["tail_recorded"] >= 0.3, f"{layout}: recording stopped {r['tail_recorded']:.2f} s after the tone")
+        check(abs(r["peak"] - level) <= 0.06 * level, f"{layout}: peak {r['peak']}, the 16-bit tone's {level}")
+        check(r["end"] <= 1.06 * level, f"{layout}: a click at the end (peak {r['end']}, the tone's {level})")
+        check(r["start"] <= 1.06 * level, f"{layout}: a click at the start (peak {r['start']}, the tone's {level})")
+        check(r["after"] < 1000, f"{layout}: sound after the tone (peak {r['after']})")
+
+
+def figure_positions(s, wid, seconds):
+    """The distinct places the figure window takes over a while."""
+    seen = set()
+    end = time.time() + seconds
+    while time.time() < end:
+        seen.add(s.window_geometry(wid)[:2])
+        time.sleep(0.02)
+    return seen
+
+
+def test_a_stopped_server_delays_neither_a_drop_nor_the_exit():
+    with Session(sound="pipewire") as s:
+        program = s.install_program(BINARY)
+        tone = os.path.join(s.tmp, "ding.wav")
+        write_wav(tone, "s16", 0.8)
+        note = os.path.join(s.tmp, "note.txt")
+        with open(note, "w") as f:
+            f.write("a note\n")
+        write_settings(program, f"300,100,40,128,64,1,0,1,0,{tone} NULL")
+        proc = s.start(program)
+        wid = s.find_window("Tassio")
+        time.sleep(1.5)  # the start sound is over
+        os.kill(s.pulse_server_pid(), signal.SIGSTOP)
+
+        x, y, w, h = s.window_geometry(wid)
+        dropped = time.time()
+        check(drop_files(s.display_name, wid, [note], x + w // 2, y + h // 2), "drop not accepted")
+        s.find_window(note, timeout=5)
+        opened = time.time() - dropped
+        positions = figure_positions(s, wid, 1.0)
+
+        s.close_panel()
+        pressed = time.time()
+        try:
+            proc.wait(timeout=20)
+        except Exception:
+            pass
+        took = time.time() - pressed
+        exited = proc.poll() is not None
+        saved = os.path.exists(os.path.join(os.path.dirname(program), "Tassio.ini")) and \
+            os.stat(os.path.join(os.path.dirname(program), "Tassio.ini")).st_mtime >= pressed - 0.05
+        print(f"stopped server: viewer opened {opened:.2f} s after the drop, figure at {len(positions)} places "
+              f"in the next second, exit {took:.2f} s after Esc (exit sound 0.8 s)", flush=True)
+        check(opened <= 1.0, f"viewer opened {opened:.2f} s after the drop")
+        check(len(positions) >= 10, f"the figure stood still after the drop: {len(positions)} places in 1 s")
+        check(exited and took <= 0.8 + 1.0, f"exit took {took:.2f} s with the server stopped")
+        check(saved, "settings not written")
+
+
+def test_a_stopped_server_delays_neither_start_up_nor_sigterm():
+    with Session(sound="pipewire") as s:
+        program = s.install_program(BINARY)
+        tone = os.path.join(s.tmp, "ding.wav")
+        write_wav(tone, "s16", 0.8)
+        write_settings(program, f"300,100,40,128,64,1,0,1,0,{tone} NULL")
+        os.kill(s.pulse_server_pid(), signal.SIGSTOP)
+        stamp = os.path.join(s.tmp, "first-paint")
+        started = time.monotonic()  # CLOCK_MONOTONIC, as the program's stamp
+        proc = s.start(program, {"TASSIO_BENCH_FIRST_PAINT": stamp})
+        s.wait_for(lambda: os.path.exists(stamp) and os.path.getsize(stamp) > 0, 10, "no first paint")
+        first_paint = float(open(stamp).read()) - started
+        wid = s.find_window("Tassio")
+        positions = figure_positions(s, wid, 1.0)
+
+        settings = os.path.join(os.path.dirname(program), "Tassio.ini")
+        before = os.stat(settings).st_mtime
+        time.sleep(0.05)
+        proc.send_signal(signal.SIGTERM)
+        sent = time.time()
+        try:
+            proc.wait(timeout=20)
+        except Exception:
+            pass
+        took = time.time() - sent
+        exited = proc.poll() is not None
+        print(f"stopped server: first painted figure {first_paint * 1000:.0f} ms after exec with a start sound, "
+              f"exit {took:.2f} s after SIGTERM", flush=True)
+        check(first_paint <= 2.0, f"first paint {first_paint:.2f} s after exec")
+        check(len(positions) >= 10, f"the figure stood still: {len(positions)} places in 1 s")
+        check(exited and took <= 1.0, f"exit took {took:.2f} s after SIGTERM")
+        check(os.stat(settings).st_mtime > before, "settings not written")
+
+
+TESTS = [test_8bit_and_companded_sounds_end_without_a_click,
+         test_a_stopped_server_delays_neither_a_drop_nor_the_exit,
+         test_a_stopped_server_delays_neither_start_up_nor_sigterm]
+
+if __name__ == "__main__":
+    run_tests(TESTS)
