@@ -126,7 +126,16 @@ class Session:
                 pass
         for p in reversed(self.procs):
             if p.poll() is None:
-                p.kill()
+                # Xvfb (the first) is asked, so that it takes its socket and
+                # lock file along; the others are killed.
+                if p is self.procs[0]:
+                    p.terminate()
+                    try:
+                        p.wait(timeout=3)
+                    except subprocess.TimeoutExpired:
+                        p.kill()
+                else:
+                    p.kill()
             p.wait()
         try:
             self.d.close()

@@ -195,11 +195,17 @@ class Weston:
                 ["weston", "--backend=headless-backend.so", "--use-pixman", "--xwayland", "--debug",
                  "--socket=tassio-test", "--width=1024", "--height=768", f"--config={config}"],
                 env=self.env, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
-        display = Session.wait_for(self._display, 20, "weston's Xwayland did not start")
-        self.env.update(DISPLAY=display, WAYLAND_DISPLAY="tassio-test")
-        from Xlib import display as xdisplay
-        self.d = Session.wait_for(self._connect, 20, "Xwayland does not answer")
         self.procs = []
+        self.error = None
+        try:
+            display = Session.wait_for(self._display, 20, "weston's Xwayland did not start")
+            self.env.update(DISPLAY=display, WAYLAND_DISPLAY="tassio-test")
+            Session.wait_for(self._connect, 30, "Xwayland does not answer")
+        except Exception as e:
+            with open(self.log, errors="replace") as f:
+                tail = f.read()[-800:]
+            self.__exit__()
+            raise AssertionError(f"{e} (last error: {self.error!r}); weston's log ends:\n{tail}")
         return self
 
     def _display(self):
@@ -208,20 +214,26 @@ class Weston:
         return m.group(1) if m else None
 
     def _connect(self):
-        from Xlib import display as xdisplay
-        try:
-            return xdisplay.Display(self.env["DISPLAY"])
-        except Exception:
-            return None
+        # Through xdotool: python-xlib keeps extension events per process,
+        # and a second server with other event numbers breaks it.
+        r = subprocess.run(["xdotool", "getdisplaygeometry"], env=self.env, capture_output=True, text=True)
+        if r.returncode == 0:
+            return True
+        self.error = r.stderr.strip()
+        time.sleep(0.1)
+        return None
 
     def __exit__(self, *exc):
         for p in self.procs:
             if p.poll() is None:
                 p.kill()
             p.wait()
+        # Asked first, so that weston takes its Xwayland's socket and lock
+        # with it; then the whole group goes.
+        self.weston.terminate()
         try:
-            self.d.close()
-        except Exception:
+            self.weston.wait(timeout=5)
+        except subprocess.TimeoutExpired:
             pass
         try:
             os.killpg(self.weston.pid, signal.SIGKILL)
@@ -253,17 +265,18 @@ class Weston:
         raise AssertionError("weston's screen never settles")
 
     def window(self, name):
-        """(id, x, y, w, h) of the top-level X window named name."""
-        root = self.d.screen().root
-        for w in root.query_tree().children:
-            try:
-                if w.get_wm_name() == name and w.get_attributes().map_state != 0:
-                    g = w.get_geometry()
-                    t = w.translate_coords(root, 0, 0)
-                    return (w.id, -t.x, -t.y, g.width, g.height)
-            except Exception:
-                pass
-        return None
+        """(id, x, y, w, h) of the mapped top-level X window named name."""
+        r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{name}$"], env=self.env,
+                           capture_output=True, text=True)
+        ids = r.stdout.split()
+        if not ids:
+            return None
+        info = subprocess.run(["xwininfo", "-id", ids[0]], env=self.env, capture_output=True, text=True).stdout
+        fields = dict(re.findall(r"^\s*(Absolute upper-left [XY]|Width|Height):\s+(-?\d+)", info, re.M))
+        if len(fields) < 4:
+            return None
+        return (int(ids[0]), int(fields["Absolute upper-left X"]), int(fields["Absolute upper-left Y"]),
+                int(fields["Width"]), int(fields["Height"]))
 
 
 def test_wayland_session():
