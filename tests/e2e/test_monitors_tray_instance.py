@@ -299,7 +299,52 @@ def test_settings_that_cannot_be_saved_are_reported():
         check(not os.path.exists(settings_file(program)), "a settings file appeared")
 
 
-TESTS = [test_corners_land_on_the_pivots_monitor, test_a_drag_across_monitors_moves_the_pivot_there,
+def test_a_screen_of_two_device_pixels_to_a_pixel():
+    """Xft.dpi 192: the figure is twice as large in the server's pixels, starts
+    at the bottom right, the corners and a drag place it exactly, and the
+    settings keep logical pixels."""
+    with Session() as s:
+        subprocess.run(["xrdb", "-merge"], input="Xft.dpi: 192\n", text=True, env=s.env, check=True)
+        program = s.install_program(BINARY)
+        write_settings(program, "-1,-1,100,128,64,1,0,1,0,NULL NULL")
+        proc = s.start(program)
+        fig = s.find_window("Tassio")
+        x, y, w, h = s.window_geometry(fig)
+        # 512 x 384 logical: the first place is (512 - 1.5 * 128, 384 - 96).
+        check((x, y, w) == (640, 576, 192) and h == 192, f"first window {(x, y, w, h)}, wanted 192 x 192 at (640, 576)")
+        time.sleep(0.3)
+        x, y, w, h = s.window_geometry(fig)
+        check(w == 190 and h in (190, 192), f"a swinging window is {w} x {h}, wanted 190 x 190 or 192")
+
+        # Drag: the grabbed point stays under the pointer, in device pixels.
+        s.xdotool("mousemove", str(x + 90), str(y + 90))
+        s.xdotool("mousedown", "1")
+        for px, py in ((700, 500), (600, 400), (500, 300)):
+            s.xdotool("mousemove", str(px), str(py))
+            s.wait_for(lambda: s.window_geometry(fig)[:2] == (px - 90, py - 90), 2,
+                       f"the figure does not follow the pointer to {(px, py)}: at {s.window_geometry(fig)[:2]}")
+        s.xdotool("mouseup", "1")
+        # Let go at (250, 150) logical: pivot (202, -26); swinging, the window
+        # stays within the string's reach of it, in device pixels.
+        time.sleep(0.3)
+        x, y, _, _ = s.window_geometry(fig)
+        check(2 * (202 - 128) <= x <= 2 * (202 + 128) and 2 * (-26 + 88) <= y <= 2 * (-26 + 128),
+              f"after the drag the window is at {(x, y)}")
+
+        # The top-left corner button: pivot (150, 20) logical, the figure at
+        # rest 128 below it.
+        panel = s.find_window("设定", only_visible=False)
+        s.xdotool("windowactivate", "--sync", str(panel))
+        s.xdotool("key", "space")
+        time.sleep(0.6)
+        x, y, _, _ = s.window_geometry(fig)
+        check(2 * (150 - 128) <= x <= 2 * (150 + 128) and 2 * (20 + 88) <= y <= 2 * (20 + 128),
+              f"top left corner: the window is at {(x, y)}")
+        finish(s, proc)
+        check(saved_pivot(program) == (150, 20), f"saved pivot {saved_pivot(program)}, wanted logical (150, 20)")
+
+
+TESTS = [test_a_screen_of_two_device_pixels_to_a_pixel, test_corners_land_on_the_pivots_monitor, test_a_drag_across_monitors_moves_the_pivot_there,
          test_a_pivot_off_every_monitor_starts_at_the_first_run_place,
          test_tray_icon_docks_when_the_tray_comes_late_and_again_after_a_restart,
          test_a_second_start_raises_the_first_panel_and_changes_nothing,
