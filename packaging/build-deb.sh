@@ -40,6 +40,9 @@ tar -C "$src" --exclude=./.git --exclude='./build*' --exclude='./tassio_*.deb' -
 
 if command -v ccache >/dev/null 2>&1; then
     export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+    # debhelper gives the build a home of its own, which would hide the cache.
+    CCACHE_DIR=${CCACHE_DIR:-$(ccache -k cache_dir)}
+    export CCACHE_DIR
 fi
 export DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS-nocheck} parallel=$jobs"
 (cd "$stage/tassio-$version" && dpkg-buildpackage -b -us -uc) >"$stage/build.log" 2>&1 ||
