@@ -25,7 +25,7 @@ fail() {
 
 [ "$(id -u)" -eq 0 ] || fail "needs root"
 [ -f "$deb" ] || fail "no package $deb"
-for tool in debootstrap chroot mount; do
+for tool in debootstrap chroot mount unshare; do
     command -v "$tool" >/dev/null 2>&1 || fail "$tool is not installed (tools/install-deps.sh deb installs it)"
 done
 deb=$(cd "$(dirname "$deb")" && pwd)/$(basename "$deb")
@@ -106,19 +106,27 @@ in_root sh -c 'fc-list :lang=zh family | grep -q .' || fail "no Chinese font aft
 # The X server comes only now, so nothing it pulls in stands in for a
 # dependency the package forgot.
 echo "== xvfb-run tassio, as an ordinary user"
-in_root apt-get install -y -qq --no-install-recommends xvfb xauth >"$work/apt.log" 2>&1 ||
-    { tail -n 40 "$work/apt.log"; fail "apt-get install xvfb xauth"; }
+in_root apt-get install -y -qq --no-install-recommends xvfb xauth x11-utils >"$work/apt.log" 2>&1 ||
+    { tail -n 40 "$work/apt.log"; fail "apt-get install xvfb xauth x11-utils"; }
 in_root useradd --create-home --uid 4242 player
 cat >"$root/tmp/run.sh" <<'EOF'
 #!/bin/sh
-# Under xvfb-run: the program must still run after a few seconds, and end
-# cleanly on SIGTERM, saving its settings.
+# Under xvfb-run: after a few seconds the program must still run with its
+# figure window on the screen, and end cleanly on SIGTERM, saving its settings.
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 tassio >/tmp/tassio.log 2>&1 &
 pid=$!
 sleep 4
 if ! kill -0 $pid 2>/dev/null; then
     wait $pid
     echo "tassio ended by itself (status $?) within 4 s"
+    exit 1
+fi
+figure=$(xwininfo -name Tassio 2>&1)
+echo "$figure" | grep -E 'Width|Height|Map State' | tr -s ' ' | sed 's/^/   figure:/'
+if ! echo "$figure" | grep -q 'Map State: IsViewable'; then
+    echo "no figure window on the screen"
+    kill -KILL $pid
     exit 1
 fi
 kill -TERM $pid
@@ -133,8 +141,11 @@ exit $status
 EOF
 chmod +x "$root/tmp/run.sh"
 status=0
-chroot --userspec=player:player "$root" /usr/bin/env -i PATH=/usr/bin:/bin LANG=C.UTF-8 \
-    HOME=/home/player XDG_CONFIG_HOME=/home/player/settings \
+# A network namespace of its own: X's abstract sockets are per namespace, not
+# per root, so an X server elsewhere on this machine with the same display
+# number would otherwise take the program's connection.
+unshare --net chroot --userspec=player:player "$root" /usr/bin/env -i PATH=/usr/bin:/bin LANG=C.UTF-8 \
+    HOME=/home/player XDG_CONFIG_HOME=/home/player/settings XDG_RUNTIME_DIR=/tmp/runtime-player \
     timeout 60 xvfb-run -a -s '-screen 0 1024x768x24 -nolisten tcp' /tmp/run.sh || status=$?
 sed 's/^/   tassio: /' "$root/tmp/tassio.log"
 [ "$status" -eq 0 ] || fail "the program did not run and end cleanly under xvfb-run (status $status)"
