@@ -25,12 +25,15 @@ fail() {
 
 [ "$(id -u)" -eq 0 ] || fail "needs root"
 [ -f "$deb" ] || fail "no package $deb"
-for tool in debootstrap chroot mount unshare; do
+for tool in debootstrap chroot mount unshare flock; do
     command -v "$tool" >/dev/null 2>&1 || fail "$tool is not installed (tools/install-deps.sh deb installs it)"
 done
 deb=$(cd "$(dirname "$deb")" && pwd)/$(basename "$deb")
 
 mkdir -p "$cache" "$archives"
+# One run at a time uses the cache (other checkouts on this machine share it).
+exec 9>"$cache/lock"
+flock 9
 work=$(mktemp -d /var/tmp/tassio-test-deb.XXXXXX)
 root=$work/root
 
