@@ -6,12 +6,16 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 
-.PHONY: all deps configure build run test test-sanitize bench soak fuzz install uninstall clean
+.PHONY: all deps deb-deps configure build run test test-sanitize bench soak fuzz install uninstall deb test-deb clean
 
 all: build
 
 deps:
 	@./tools/install-deps.sh
+
+# The packaging tools on top: debhelper, lintian, debootstrap.
+deb-deps:
+	@./tools/install-deps.sh deb
 
 configure: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS) >/dev/null
@@ -49,9 +53,24 @@ install: build
 uninstall:
 	@DESTDIR="$(DESTDIR)" cmake -DMANIFEST="$(BUILD)/install_manifest.txt" -P packaging/uninstall.cmake
 
+# tassio_<version>_<arch>.deb in this folder, built with dpkg-buildpackage in
+# $(BUILD)/deb from a copy of the source; fails when lintian finds an error.
+deb: deb-deps
+	@./packaging/build-deb.sh $(BUILD) $(JOBS)
+
+# Installs that package into a fresh Debian 12 root with apt-get and starts it
+# there under xvfb-run. Needs root; says so and does nothing otherwise.
+test-deb:
+	@if [ "$$(id -u)" -ne 0 ]; then \
+	    echo "test-deb: SKIP: needs root (debootstrap, chroot and mounting /proc in the test root); run it as root or with sudo"; \
+	else \
+	    $(MAKE) --no-print-directory deb && \
+	    ./packaging/test-deb.sh tassio_$$(dpkg-parsechangelog -S Version)_$$(dpkg-architecture -qDEB_HOST_ARCH).deb; \
+	fi
+
 # libFuzzer targets (clang), SECONDS seconds each (default 60); fails on any crash.
 fuzz: deps
 	@FUZZ_BUILD=$(FUZZ_BUILD) FUZZ_JOBS=$(JOBS) ./fuzz/run.sh $(or $(SECONDS),60)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) tassio_*.deb

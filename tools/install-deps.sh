@@ -1,6 +1,9 @@
 #!/bin/sh
 # Installs the Debian packages that building, running and testing need, and only
 # those that are missing. Runs apt-get update only when something must be installed.
+#   install-deps.sh        what building, running and testing need
+#   install-deps.sh deb    that, and the tools `make deb` and `make test-deb` use
+#                          (about 100 MB more, so only those targets ask for them)
 set -eu
 
 PACKAGES="
@@ -12,13 +15,20 @@ fonts-wqy-microhei
 xvfb xauth openbox xdotool x11-utils x11-xserver-utils
 weston xwayland picom xcompmgr
 python3 python3-xlib python3-pil
-appstream desktop-file-utils
+appstream desktop-file-utils man-db
 oneko
 trayer
 pulseaudio pulseaudio-utils
 pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
 clang libclang-rt-14-dev
 "
+
+if [ "${1:-}" = deb ]; then
+    PACKAGES="$PACKAGES
+debhelper dpkg-dev lintian
+debootstrap debian-archive-keyring
+"
+fi
 
 missing=""
 for p in $PACKAGES; do

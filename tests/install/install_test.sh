@@ -12,7 +12,7 @@ source=$2
 # Run from `make test`, the outer make's job server is not ours to use.
 unset MAKEFLAGS MFLAGS MAKELEVEL
 
-for tool in appstreamcli desktop-file-validate; do
+for tool in appstreamcli desktop-file-validate man; do
     if ! command -v "$tool" >/dev/null 2>&1; then
         echo "SKIP: $tool is not installed (tools/install-deps.sh installs it)"
         exit 77
@@ -48,7 +48,18 @@ for prefix in /usr/local /usr /opt/tassio; do
     DESTDIR="$root" cmake -DCMAKE_INSTALL_PREFIX="$prefix" -P "$work/cmake_install.cmake" >"$work/log" 2>&1 ||
         { cat "$work/log"; fail "install into $root$prefix"; }
 
-    LC_ALL=C sort >"$work/expected" <<EOF
+    # Icons drawn later (tassio-<N>.png, tassio-<N>@<S>x.png) are expected in
+    # their theme folders too.
+    for icon in "$source"/resources/icons/tassio-*.png; do
+        name=${icon##*/tassio-}
+        name=${name%.png}
+        size=${name%%@*}
+        case $name in
+        *@*x) scale=${name#*@} && echo "$prefix/share/icons/hicolor/${size}x$size@${scale%x}/apps/tassio.png" ;;
+        *) echo "$prefix/share/icons/hicolor/${size}x$size/apps/tassio.png" ;;
+        esac
+    done >"$work/icons"
+    LC_ALL=C sort -u - "$work/icons" >"$work/expected" <<EOF
 $prefix/bin/tassio
 $prefix/share/applications/tassio.desktop
 $prefix/share/icons/hicolor/16x16/apps/tassio.png
@@ -56,6 +67,7 @@ $prefix/share/icons/hicolor/256x256/apps/tassio.png
 $prefix/share/icons/hicolor/32x32/apps/tassio.png
 $prefix/share/icons/hicolor/48x48/apps/tassio.png
 $prefix/share/icons/hicolor/scalable/apps/tassio.svg
+$prefix/share/man/man6/tassio.6
 $prefix/share/metainfo/io.github.tassio.tassio.metainfo.xml
 EOF
     listing "$root" >"$work/found"
@@ -70,6 +82,11 @@ EOF
     done
     cmp "$source/resources/icons/tassio.svg" "$root$prefix/share/icons/hicolor/scalable/apps/tassio.svg" ||
         fail "scalable icon"
+
+    # The manual page must format without a single groff or man warning.
+    out=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z \
+        "$root$prefix/share/man/man6/tassio.6" 2>&1 >/dev/null) || fail "man: the manual page does not format"
+    [ -z "$out" ] || fail "man: $out"
 
     appstreamcli validate --no-net --pedantic "$root$prefix/share/metainfo/io.github.tassio.tassio.metainfo.xml" ||
         fail "appstreamcli validate"
