@@ -498,8 +498,10 @@ void SwingWindow::dragEnterEvent(QDragEnterEvent* event)
 
 void SwingWindow::dropEvent(QDropEvent* event)
 {
-    if (!(event->possibleActions() & Qt::CopyAction))
+    if (!(event->possibleActions() & Qt::CopyAction)) {
+        event->ignore();
         return;
+    }
     event->setDropAction(Qt::CopyAction);
     event->accept();
     for (const std::string& name : droppedNames(*event->mimeData())) {
