@@ -2,14 +2,15 @@
 
 #include "pictures/PictureWindow.h"
 
-#include <QPlainTextEdit>
+#include "files/RegularFile.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <QCoreApplication>
+#include <QFile>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QStringDecoder>
+
+#include <langinfo.h>
 
 namespace {
 
@@ -22,11 +23,11 @@ constexpr int kBaseHeight = 400;
 // this is wrapped anywhere instead, which looks the same for such text.
 constexpr std::size_t kLongestWrappedRun = 1024;
 
-bool hasLongUnbrokenRun(const std::string& text)
+bool hasLongUnbrokenRun(const QString& text)
 {
     std::size_t run = 0;
-    for (const char c : text) {
-        if (c == ' ' || c == '\n' || c == '\t' || c == '\r')
+    for (const QChar c : text) {
+        if (c == u' ' || c == u'\n' || c == u'\t' || c == u'\r')
             run = 0;
         else if (++run > kLongestWrappedRun)
             return true;
@@ -36,38 +37,120 @@ bool hasLongUnbrokenRun(const std::string& text)
 
 } // namespace
 
-std::string readTextForViewer(const std::string& path)
+QByteArray legacyTextEncoding(const QLocale& locale, const QByteArray& codeset)
 {
-    std::string text;
-    // O_NONBLOCK so that a FIFO without a writer cannot hold us; it is refused below.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return text;
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-        text.resize(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), kTextViewerMaxBytes));
-        std::size_t got = 0;
-        while (got < text.size()) {
-            const ssize_t n = ::read(fd, &text[got], text.size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break; // a file that shrank meanwhile shows what was there
-            got += static_cast<std::size_t>(n);
-        }
-        text.resize(got);
+    const QByteArray set = codeset.toUpper();
+    const bool unicodeOrPlain = set.isEmpty() || set == "UTF-8" || set == "UTF8" || set == "ANSI_X3.4-1968"
+        || set == "ASCII" || set == "US-ASCII";
+    if (!unicodeOrPlain)
+        return codeset;
+    switch (locale.language()) {
+    case QLocale::Chinese: {
+        const QLocale::Territory t = locale.territory();
+        const bool traditional = locale.script() == QLocale::TraditionalChineseScript || t == QLocale::Taiwan
+            || t == QLocale::HongKong || t == QLocale::Macao;
+        return traditional ? "Big5" : "GB18030";
     }
-    ::close(fd);
+    case QLocale::Japanese:
+        return "Shift_JIS";
+    case QLocale::Korean:
+        return "EUC-KR";
+    case QLocale::Russian:
+    case QLocale::Ukrainian:
+    case QLocale::Belarusian:
+    case QLocale::Bulgarian:
+    case QLocale::Serbian:
+    case QLocale::Macedonian:
+        return "windows-1251";
+    case QLocale::Polish:
+    case QLocale::Czech:
+    case QLocale::Slovak:
+    case QLocale::Hungarian:
+    case QLocale::Slovenian:
+    case QLocale::Croatian:
+    case QLocale::Romanian:
+        return "windows-1250";
+    case QLocale::Greek:
+        return "windows-1253";
+    case QLocale::Turkish:
+        return "windows-1254";
+    case QLocale::Hebrew:
+        return "windows-1255";
+    case QLocale::Arabic:
+    case QLocale::Persian:
+        return "windows-1256";
+    case QLocale::Estonian:
+    case QLocale::Latvian:
+    case QLocale::Lithuanian:
+        return "windows-1257";
+    case QLocale::Vietnamese:
+        return "windows-1258";
+    case QLocale::Thai:
+        return "windows-874";
+    default:
+        return "windows-1252";
+    }
+}
 
-    text.resize(::strnlen(text.data(), text.size()));
-    // CR LF becomes LF; a CR on its own stays.
-    std::size_t out = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            continue;
-        text[out++] = text[i];
+QByteArray legacyTextEncoding()
+{
+    return legacyTextEncoding(QLocale::system(), QByteArray(::nl_langinfo(CODESET)));
+}
+
+QString decodeTextForViewer(const std::string& bytes, const QByteArray& legacyEncoding, bool cutShort)
+{
+    const QByteArrayView all(bytes.data(), qsizetype(bytes.size()));
+    QString text;
+    if (all.startsWith("\xFF\xFE") || all.startsWith("\xFE\xFF")) {
+        QStringDecoder utf16(all.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE : QStringConverter::Utf16BE);
+        text = utf16(all.sliced(2));
+        text.truncate(text.indexOf(QChar(0)) < 0 ? text.size() : text.indexOf(QChar(0)));
+    } else {
+        QByteArrayView shown = all;
+        const qsizetype zero = shown.indexOf('\0');
+        if (zero >= 0) {
+            shown = shown.first(zero);
+            cutShort = false;
+        }
+        if (shown.startsWith("\xEF\xBB\xBF"))
+            shown = shown.sliced(3);
+        // Stateful unless cut short: a character split by the cut is then held
+        // back, not taken as a sign of another encoding.
+        QStringDecoder utf8(QStringConverter::Utf8,
+                            cutShort ? QStringConverter::Flag::Default : QStringConverter::Flag::Stateless);
+        text = utf8(shown);
+        if (utf8.hasError()) {
+            QStringDecoder legacy(legacyEncoding.constData());
+            if (legacy.isValid())
+                text = legacy(shown);
+            else
+                text = QString::fromUtf8(shown);
+        }
     }
-    text.resize(out);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+QString truncationNote(std::uint64_t shownBytes, std::uint64_t fileSize)
+{
+    const double mib = 1024.0 * 1024.0;
+    return QCoreApplication::translate("TextWindow", "……（仅显示前 %1 MiB，共 %2 MiB）")
+        .arg(QString::number(double(shownBytes) / mib, 'g', 6), QString::number(double(fileSize) / mib, 'f', 1));
+}
+
+QString textForViewer(const std::string& path, const QByteArray& legacyEncoding)
+{
+    const RegularFile file = RegularFile::readPrefix(path, kTextViewerMaxBytes);
+    if (!file.ok())
+        return QString();
+    const bool cut = file.truncated();
+    QString text = decodeTextForViewer(file.bytes(), legacyEncoding, cut);
+    // Said only when the limit, not a zero byte, ended the text.
+    if (cut && file.bytes().find('\0') == std::string::npos) {
+        if (!text.endsWith(QLatin1Char('\n')))
+            text += QLatin1Char('\n');
+        text += truncationNote(file.bytes().size(), file.fileSize());
+    }
     return text;
 }
 
@@ -76,7 +159,7 @@ TextWindow::TextWindow(int x, int y, const std::string& path)
     setAttribute(Qt::WA_DeleteOnClose);
     // Viewers never keep the program running on their own.
     setAttribute(Qt::WA_QuitOnClose, false);
-    setWindowTitle(QString::fromStdString(path));
+    setWindowTitle(QFile::decodeName(QByteArray::fromStdString(path)));
     setCursor(Qt::CrossCursor);
 
     textControl_ = new QPlainTextEdit(this);
@@ -84,10 +167,10 @@ TextWindow::TextWindow(int x, int y, const std::string& path)
     // Read-only, but the keyboard still selects and scrolls.
     textControl_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     textControl_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    const std::string text = readTextForViewer(path);
+    const QString text = textForViewer(path, legacyTextEncoding());
     if (hasLongUnbrokenRun(text))
         textControl_->setWordWrapMode(QTextOption::WrapAnywhere);
-    textControl_->setPlainText(QString::fromUtf8(text.data(), qsizetype(text.size())));
+    textControl_->setPlainText(text);
 
     placeTopLevelWindow(*this, x, y, std::int64_t { kBaseWidth } + x, std::int64_t { kBaseHeight } + y);
     textControl_->setGeometry(rect());

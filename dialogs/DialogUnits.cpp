@@ -2,26 +2,32 @@
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QStringList>
+
+#include <cmath>
 
 namespace {
 // units * base / divisor, rounded half away from zero like the native MulDiv.
-int scale(int units, int base, int divisor)
+int scale(int units, double base, int divisor)
 {
-    const long long n = static_cast<long long>(units) * base;
-    const long long half = divisor / 2;
-    return static_cast<int>(n >= 0 ? (n + half) / divisor : -((-n + half) / divisor));
+    return static_cast<int>(std::lround(units * base / divisor));
 }
 } // namespace
 
 DialogUnits::DialogUnits(const QFont& font)
 {
-    const QFontMetrics metrics(font);
-    baseX_ = metrics.averageCharWidth();
-    baseY_ = metrics.height();
+    baseX_ = averageLetterWidth(font);
+    baseY_ = QFontMetrics(font).height();
 }
 
-DialogUnits::DialogUnits(int baseX, int baseY) : baseX_(baseX), baseY_(baseY) {}
+DialogUnits::DialogUnits(double baseX, int baseY) : baseX_(baseX), baseY_(baseY) {}
+
+double DialogUnits::averageLetterWidth(const QFont& font)
+{
+    static const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    return QFontMetricsF(font).horizontalAdvance(letters) / letters.size();
+}
 
 int DialogUnits::toPixelsX(int units) const
 {

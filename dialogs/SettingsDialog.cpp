@@ -7,6 +7,7 @@
 #include "swing/SwingWindow.h"
 #include "ui_SettingsDialog.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QPushButton>
@@ -67,6 +68,7 @@ void setSliderRange(QSlider* slider, int low, int high)
 struct FileChoice {
     QStringList filters;
     const char* defaultSuffix;
+    int startFilter = 0;
 };
 
 FileChoice fileChoice(SettingsDialog::FileKind kind)
@@ -79,8 +81,9 @@ FileChoice fileChoice(SettingsDialog::FileKind kind)
     case SettingsDialog::FileKind::Sound:
         return { { QStringLiteral("Wave File(*.wav *.WAV)") }, "wav" };
     case SettingsDialog::FileKind::Program:
-        // Programs here rarely end in .exe, so every file must be choosable.
-        return { { QStringLiteral("Word Program File(*.exe)"), QStringLiteral("All Files (*)") }, "exe" };
+        // Programs here rarely end in .exe: the chooser starts on all files,
+        // so that programs are listed and their names complete.
+        return { { QStringLiteral("Word Program File(*.exe)"), QStringLiteral("All Files (*)") }, "exe", 1 };
     }
     return {};
 }
@@ -371,7 +374,8 @@ std::string SettingsDialog::chosenPath(FileKind kind)
     const QString path = chooseFile(kind);
     if (path.isEmpty())
         return std::string();
-    return withDefaultSuffix(path, fileChoice(kind).defaultSuffix).toStdString();
+    // The name as the file system spells it, not as UTF-8 text.
+    return QFile::encodeName(withDefaultSuffix(path, fileChoice(kind).defaultSuffix)).toStdString();
 }
 
 QString SettingsDialog::runFileDialog(FileKind kind)
@@ -381,7 +385,9 @@ QString SettingsDialog::runFileDialog(FileKind kind)
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // The file need not exist: a sound or program may be named before it is there.
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(fileChoice(kind).filters);
+    const FileChoice choice = fileChoice(kind);
+    dialog.setNameFilters(choice.filters);
+    dialog.selectNameFilter(choice.filters.value(choice.startFilter));
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     return dialog.selectedFiles().value(0);

@@ -1,5 +1,7 @@
 #include "pictures/DibImage.h"
 
+#include "files/RegularFile.h"
+
 #include "raster/Bitmap.h"
 #include "raster/MemoryDC.h"
 
@@ -175,47 +177,14 @@ void DibImage::Decoded::decodeRow(const uint8_t* row, int x0, int count, uint32_
     }
 }
 
-bool readRegularFile(const std::string& path, std::size_t maxBytes, std::unique_ptr<uint8_t[]>& out,
-                     std::size_t& size)
-{
-    out.reset();
-    size = 0;
-    // O_NONBLOCK so that opening a FIFO cannot hang; it is refused just after.
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0
-        || static_cast<uint64_t>(st.st_size) > maxBytes) {
-        ::close(fd);
-        return false;
-    }
-    std::size_t length = static_cast<std::size_t>(st.st_size);
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[length ? length : 1]);
-    if (!buffer) {
-        ::close(fd);
-        return false;
-    }
-    std::size_t got = 0;
-    while (got < length) {
-        ssize_t n = ::read(fd, buffer.get() + got, length - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    // A file that shrank while being read is taken as what was read.
-    out = std::move(buffer);
-    size = got;
-    return true;
-}
-
 DibImage::DibImage(std::string path) : path_(std::move(path))
 {
-    if (readRegularFile(path_, kMaxFileBytes, owned_, size_))
-        data_ = owned_.get();
+    RegularFile file = RegularFile::readWhole(path_, kMaxFileBytes);
+    if (file.ok()) {
+        owned_ = file.takeBytes();
+        data_ = reinterpret_cast<const uint8_t*>(owned_.data());
+        size_ = owned_.size();
+    }
     if (Load() == 0)
         SetPlacement(0, 0, info_->width, info_->height);
 }

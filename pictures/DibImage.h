@@ -49,13 +49,8 @@ public:
 private:
     std::string path_;
     int left_ = 0, top_ = 0, right_ = 0, bottom_ = 0;
-    std::unique_ptr<uint8_t[]> owned_;
+    std::string owned_;
     const uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
     std::unique_ptr<Decoded> info_;
 };
-
-// Reads a whole regular file (never a FIFO or device, never more than maxBytes).
-// Returns false, with out empty, when it cannot.
-bool readRegularFile(const std::string& path, std::size_t maxBytes, std::unique_ptr<uint8_t[]>& out,
-                     std::size_t& size);

@@ -5,6 +5,7 @@
 #include "raster/MemoryDC.h"
 
 #include <QEvent>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMouseEvent>
@@ -84,17 +85,20 @@ private:
 
 void placeTopLevelWindow(QWidget& window, int x, int y, std::int64_t outerWidth, std::int64_t outerHeight)
 {
-    // The desktop refuses windows larger than the screen; ask for no more.
+    // No larger than what the desktop leaves free from (x, y) to its far
+    // edges, so that the frame's close box and the scroll bars stay on the
+    // screen; the scroll bars show the rest of a large picture.
     std::int64_t maxWidth = QWIDGETSIZE_MAX, maxHeight = QWIDGETSIZE_MAX;
     const QScreen* screen = QGuiApplication::screenAt(QPoint(x, y));
     if (screen == nullptr)
         screen = QGuiApplication::primaryScreen();
     if (screen != nullptr) {
-        maxWidth = screen->geometry().width();
-        maxHeight = screen->geometry().height();
+        const QRect free = screen->availableGeometry();
+        maxWidth = std::int64_t { free.x() } + free.width() - std::max(x, free.x());
+        maxHeight = std::int64_t { free.y() } + free.height() - std::max(y, free.y());
     }
-    const QSize outer(int(std::clamp<std::int64_t>(outerWidth, 1, maxWidth)),
-                      int(std::clamp<std::int64_t>(outerHeight, 1, maxHeight)));
+    const QSize outer(int(std::clamp<std::int64_t>(outerWidth, 1, std::max<std::int64_t>(maxWidth, 1))),
+                      int(std::clamp<std::int64_t>(outerHeight, 1, std::max<std::int64_t>(maxHeight, 1))));
     window.move(x, y);
     window.resize(outer);
     new FrameFitter(window, outer);
@@ -128,7 +132,7 @@ PictureWindow::PictureWindow(int x, int y, std::unique_ptr<DibImage> image, cons
     // Every pixel is painted each time (picture or white): nothing to erase first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
-    setWindowTitle(QString::fromStdString(path));
+    setWindowTitle(QFile::decodeName(QByteArray::fromStdString(path)));
     setCursor(Qt::CrossCursor);
 
     hbar_ = new QScrollBar(Qt::Horizontal, this);

@@ -73,8 +73,8 @@ private:
 };
 
 // Places a new top-level window with its frame's top-left corner at (x, y) and an
-// outer size (frame included) of outerWidth x outerHeight, limited to the screen
-// as the desktop limits any window it creates. Qt sizes only the client area and
+// outer size (frame included) of outerWidth x outerHeight, limited to the
+// screen area the desktop leaves free from (x, y) on. Qt sizes only the client area and
 // learns the frame from the window manager after showing, so the client first
 // takes the whole outer size and shrinks by the frame once the frame is known.
 void placeTopLevelWindow(QWidget& window, int x, int y, std::int64_t outerWidth, std::int64_t outerHeight);

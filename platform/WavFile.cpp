@@ -1,5 +1,7 @@
 #include "platform/WavFile.h"
 
+#include "files/RegularFile.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -205,31 +207,8 @@ std::optional<WavFile> WavFile::fromBytes(const std::uint8_t* data, std::size_t 
 
 std::optional<WavFile> WavFile::fromFile(const std::string& path)
 {
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    const RegularFile file = RegularFile::readWhole(path, maxFileBytes);
+    if (!file.ok())
         return std::nullopt;
-    // O_NONBLOCK: if the path was swapped for a FIFO since the stat, open must not hang.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return std::nullopt;
-    std::vector<std::uint8_t> bytes;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0 &&
-              std::uint64_t(st.st_size) <= maxFileBytes;
-    if (ok) {
-        bytes.resize(std::size_t(st.st_size));
-        std::size_t got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break; // shrank under us: parse what was read
-            got += std::size_t(n);
-        }
-        bytes.resize(got);
-    }
-    ::close(fd);
-    if (!ok)
-        return std::nullopt;
-    return fromBytes(bytes.data(), bytes.size());
+    return fromBytes(reinterpret_cast<const std::uint8_t*>(file.bytes().data()), file.bytes().size());
 }

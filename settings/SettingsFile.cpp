@@ -1,5 +1,6 @@
 #include "settings/SettingsFile.h"
 
+#include "files/RegularFile.h"
 #include "settings/AppSettings.h"
 
 #include <cerrno>
@@ -14,6 +15,8 @@ namespace {
 
 // A picture line is read in pieces of at most this many characters.
 constexpr int kLinePiece = 1022;
+// A settings file is read whole; 100 000 pictures take a few megabytes.
+constexpr std::size_t kMaxSettingsBytes = std::size_t { 256 } << 20;
 // Longer tokens are consumed but not kept: no path or name is that long, and it
 // keeps memory bounded whatever the file holds.
 constexpr std::size_t kMaxToken = 64 * 1024;
@@ -139,26 +142,6 @@ bool twoTokens(const std::string& line, std::string& first, std::string& second)
     return next(first) && next(second);
 }
 
-// Opens only regular files, and never blocks on a FIFO or device on the way.
-FILE* openRegularForReading(const std::string& path)
-{
-    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return nullptr;
-    }
-    int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    FILE* f = fdopen(fd, "r");
-    if (!f)
-        ::close(fd);
-    return f;
-}
-
 struct EscapeCode {
     char ch;
     const char* code;
@@ -237,9 +220,45 @@ std::string decodeSettingsToken(const std::string& token)
     return out;
 }
 
+std::string settingsLinkTarget(const std::string& path)
+{
+    std::string current = path;
+    // As many links as the system itself follows before giving up (ELOOP).
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return current;
+        std::string link(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : PATH_MAX, '\0');
+        const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= link.size())
+            return current;
+        link.resize(static_cast<std::size_t>(n));
+        if (link[0] == '/') {
+            current = link;
+        } else {
+            const std::size_t slash = current.rfind('/');
+            current = slash == std::string::npos ? link : current.substr(0, slash + 1) + link;
+        }
+    }
+    return current;
+}
+
+bool settingsFileReadOnly(const std::string& path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    // Root may write any file; a file nobody may write was made read-only on purpose.
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
 void readSettingsFile(const std::string& path, AppSettings& s)
 {
-    FILE* f = openRegularForReading(path);
+    const RegularFile file = RegularFile::readWhole(path, kMaxSettingsBytes);
+    if (!file.ok() || file.bytes().empty())
+        return;
+    // The scanner keeps fscanf's semantics over a stream of the bytes read.
+    FILE* f = fmemopen(const_cast<char*>(file.bytes().data()), file.bytes().size(), "r");
     if (!f)
         return;
     Scanner in(f);
@@ -304,15 +323,29 @@ bool writeSettingsFile(const std::string& path, const AppSettings& s)
         text += '\n';
     }
 
+    // A link is written through: its target is replaced and the link stays.
+    const std::string target = settingsLinkTarget(path);
+    struct stat old;
+    const bool existed = ::stat(target.c_str(), &old) == 0;
+    if (existed && (!S_ISREG(old.st_mode) || settingsFileReadOnly(target)))
+        return false;
+
     // Write beside the target, then rename over it, so the old file survives
     // anything that goes wrong before the rename.
-    std::string tmp = path + ".XXXXXX";
+    std::string tmp = target + ".XXXXXX";
     int fd = mkstemp(tmp.data());
     if (fd < 0)
         return false;
-    mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    if (existed) {
+        // The new file keeps the old one's owner (where we may give it) and mode.
+        if (fchown(fd, old.st_uid, old.st_gid) != 0)
+            (void)!fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+        fchmod(fd, old.st_mode & 07777);
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+    }
     bool ok = true;
     const char* p = text.data();
     std::size_t left = text.size();
@@ -328,7 +361,7 @@ bool writeSettingsFile(const std::string& path, const AppSettings& s)
     }
     ok = ok && fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
-    ok = ok && std::rename(tmp.c_str(), path.c_str()) == 0;
+    ok = ok && std::rename(tmp.c_str(), target.c_str()) == 0;
     if (!ok)
         ::unlink(tmp.c_str());
     return ok;

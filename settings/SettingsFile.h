@@ -13,7 +13,19 @@ void readSettingsFile(const std::string& path, AppSettings& settings);
 
 // Writes the saved fields. The file is replaced atomically: a crash, a full disk
 // or an unwritable folder leaves the previous file intact. Returns false then.
+// A symbolic link is written through (its target is replaced, the link kept),
+// the file keeps its mode and, where permitted, its owner, and a file nobody
+// may write (mode a-w) is left alone: the call returns false.
 bool writeSettingsFile(const std::string& path, const AppSettings& settings);
+
+// Where a write of path lands: the file at the end of its chain of symbolic
+// links (relative links taken from the link's folder); path itself when it is
+// no link. A dangling link gives the name its target would have.
+std::string settingsLinkTarget(const std::string& path);
+
+// Something is at path (after links) that the user made read-only: no write
+// permission bit is set, or this process may not write it.
+bool settingsFileReadOnly(const std::string& path);
 
 // Values are stored as single white-space-delimited tokens. Blanks, tabs and
 // line ends inside a value are written as %20, %09, %0A, %0D, %0B and %0C, an

@@ -64,6 +64,8 @@ PathProbe systemPathProbe()
             return ::lstat(path.c_str(), &st) == 0;
         },
         [](const std::string& folder) { return ::access(folder.c_str(), W_OK | X_OK) == 0; },
+        [](const std::string& path) { return settingsLinkTarget(path); },
+        [](const std::string& path) { return settingsFileReadOnly(path); },
     };
 }
 
@@ -77,8 +79,9 @@ std::string chooseSettingsPath(const std::string& executablePath, const std::str
                                const std::string& home, const PathProbe& probe)
 {
     const std::string beside = settingsFilePath(executablePath);
-    const std::string besideFolder = folderOf(beside);
-    if (!besideFolder.empty() && probe.canCreateFiles(besideFolder))
+    const std::string target = probe.linkTarget ? probe.linkTarget(beside) : beside;
+    const std::string targetFolder = folderOf(target);
+    if (!targetFolder.empty() && probe.canCreateFiles(targetFolder) && !(probe.readOnly && probe.readOnly(target)))
         return beside;
 
     std::string base;

@@ -18,6 +18,12 @@ struct PathProbe {
     // For root this holds for any folder except on a read-only file system
     // or in special ones such as /proc/<pid>.
     std::function<bool(const std::string& folder)> canCreateFiles;
+    // Where a write of the file at path lands (settingsLinkTarget); path
+    // itself when not given.
+    std::function<std::string(const std::string& path)> linkTarget;
+    // The file at path is there and the user made it read-only
+    // (settingsFileReadOnly); never when not given.
+    std::function<bool(const std::string& path)> readOnly;
 };
 
 // The probe that asks the real file system.
@@ -26,7 +32,8 @@ PathProbe systemPathProbe();
 // Beside the executable (settingsFilePath) when new files can be made in its
 // folder; the file is replaced atomically through a temporary file beside it,
 // so a writable Tassio.ini in a folder that is not writable cannot be saved
-// and does not count. Otherwise $XDG_CONFIG_HOME/tassio/Tassio.ini, or
+// and does not count. A Tassio.ini there that is a link counts by its
+// target's folder; one the user made read-only does not count either. Otherwise $XDG_CONFIG_HOME/tassio/Tassio.ini, or
 // <home>/.config/tassio/Tassio.ini when xdgConfigHome is empty or not
 // absolute. When home is not absolute either, beside the executable after all.
 std::string chooseSettingsPath(const std::string& executablePath, const std::string& xdgConfigHome,

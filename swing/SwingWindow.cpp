@@ -2,21 +2,25 @@
 
 #include "app/TextWindow.h"
 #include "dialogs/SettingsDialog.h"
+#include "files/RegularFile.h"
 #include "pictures/PictureWindow.h"
 #include "platform/Desktop.h"
 #include "platform/SoundPlayer.h"
 #include "settings/AppSettings.h"
 #include "settings/ScreenGeometry.h"
+#include "swing/DropAction.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QSysInfo>
 #include <QTimerEvent>
 #include <QUrl>
 
 #include <algorithm>
-#include <cstdio>
+#include <vector>
 
 int viewerCascade = 0;
 
@@ -36,20 +40,19 @@ void advanceCascade()
         viewerCascade = 0;
 }
 
-bool contains(const std::string& s, const char* a, const char* b)
+// The names a drop carries, as bytes: from the URI list itself, so a name in
+// any encoding opens; QUrl would decode it to text and lose such bytes.
+std::vector<std::string> droppedNames(const QMimeData& data)
 {
-    return s.find(a) != std::string::npos || s.find(b) != std::string::npos;
-}
-
-// The first byte of a compound document (a word processor's file), or -1.
-int firstByte(const std::string& path)
-{
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return -1;
-    int c = std::fgetc(f);
-    std::fclose(f);
-    return c;
+    const QByteArray list = data.data(QStringLiteral("text/uri-list"));
+    if (!list.isEmpty())
+        return localFilesFromUriList(list.toStdString(), QSysInfo::machineHostName().toStdString());
+    std::vector<std::string> names;
+    for (const QUrl& url : data.urls()) {
+        if (url.isLocalFile())
+            names.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    }
+    return names;
 }
 
 } // namespace
@@ -305,54 +308,51 @@ void SwingWindow::mouseReleaseEvent(QMouseEvent* event)
 
 void SwingWindow::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (event->mimeData()->hasUrls())
-        event->acceptProposedAction();
+    if (event->mimeData()->hasUrls() && (event->possibleActions() & Qt::CopyAction)) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    }
 }
 
 void SwingWindow::dropEvent(QDropEvent* event)
 {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    for (const QUrl& url : urls) {
-        if (!url.isLocalFile())
-            continue;
+    if (!(event->possibleActions() & Qt::CopyAction)) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    for (const std::string& name : droppedNames(*event->mimeData())) {
         if (settings_.soundFile != kNoFile)
             playSoundAsync(settings_.soundFile);
-        handleDroppedFile(url.toLocalFile().toStdString());
+        handleDroppedFile(name);
     }
-    event->acceptProposedAction();
 }
 
 void SwingWindow::handleDroppedFile(const std::string& name)
 {
-    // Decided by substrings of the whole name, case-sensitively, in this order.
-    if (contains(name, ".wav", ".WAV")) {
+    switch (dropActionFor(name, settings_.changePictureOnDrop, settings_.textProgram, firstByteOf)) {
+    case DropAction::PlaySound:
         playSoundAsync(name);
         return;
-    }
-    if (contains(name, ".bmp", ".BMP")) {
-        if (settings_.changePictureOnDrop == 1) {
-            if (loadPictureFigure(name) == 1) {
-                const std::string display = displayNameFromPath(name);
-                settings_.picturePaths.append(name);
-                settings_.pictureNames.append(display);
-                if (settings_.settingsDialog)
-                    settings_.settingsDialog->addFigureEntry(QString::fromStdString(display));
-            }
-        } else {
-            PictureWindow::open(viewerCascade, viewerCascade, name);
-            advanceCascade();
+    case DropAction::AdoptAsFigure:
+        if (loadPictureFigure(name) == 1) {
+            const std::string display = displayNameFromPath(name);
+            settings_.picturePaths.append(name);
+            settings_.pictureNames.append(display);
+            if (settings_.settingsDialog)
+                settings_.settingsDialog->addFigureEntry(QString::fromStdString(display));
         }
         return;
+    case DropAction::ShowPicture:
+        PictureWindow::open(viewerCascade, viewerCascade, name);
+        break;
+    case DropAction::OpenDocument:
+        openDocument(settings_.textProgram, name);
+        return;
+    case DropAction::ShowText:
+        (new TextWindow(viewerCascade, viewerCascade, name))->show();
+        break;
     }
-    if (contains(name, ".doc", ".DOC") && settings_.textProgram != kNoFile) {
-        // 0xD0 starts the compound-document signature; a file that cannot be
-        // read is shown as text instead.
-        if (firstByte(name) == 0xD0) {
-            openDocument(settings_.textProgram, name);
-            return;
-        }
-    }
-    auto* text = new TextWindow(viewerCascade, viewerCascade, name);
-    text->show();
     advanceCascade();
 }

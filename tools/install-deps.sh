@@ -8,7 +8,7 @@ set -eu
 
 PACKAGES="
 cmake g++ make pkg-config
-qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-l10n-tools libgl-dev
+qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-l10n-tools qt6-translations-l10n libgl-dev
 libgtest-dev libgmock-dev libbenchmark-dev
 libpulse-dev libxcb1-dev libxcb-shm0-dev libxcb-shape0-dev libxcb-xfixes0-dev
 fonts-wqy-microhei

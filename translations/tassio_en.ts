@@ -16,8 +16,8 @@
 一个挂在桌面上摇摆的小伙伴
 图画与程序：Tassio 制作组</source>
         <translation>Tassio 1.0
-A friend swinging on your desktop
-Art and program: the Tassio team</translation>
+Swinging on your desktop
+Art and code: the Tassio team</translation>
     </message>
 </context>
 <context>
@@ -71,7 +71,7 @@ Art and program: the Tassio team</translation>
     </message>
     <message>
         <source>始终置顶</source>
-        <translation>Stay on top</translation>
+        <translation>On top</translation>
     </message>
     <message>
         <source>女孩</source>
@@ -95,11 +95,11 @@ Art and program: the Tassio team</translation>
     </message>
     <message>
         <source>均匀摇摆</source>
-        <translation>Even swing</translation>
+        <translation>Steady</translation>
     </message>
     <message>
         <source>打开图片</source>
-        <translation>Add picture</translation>
+        <translation>Add...</translation>
     </message>
     <message>
         <source>删除图片</source>
@@ -115,7 +115,14 @@ Art and program: the Tassio team</translation>
     </message>
     <message>
         <source>更换图片</source>
-        <translation>Drop swaps</translation>
+        <translation>Swap pic</translation>
+    </message>
+</context>
+<context>
+    <name>TextWindow</name>
+    <message>
+        <source>……（仅显示前 %1 MiB，共 %2 MiB）</source>
+        <translation>… (the first %1 MiB of %2 MiB shown)</translation>
     </message>
 </context>
 <context>

@@ -22,35 +22,58 @@ def _client_message(d, target, source, type_name, data):
 def drop_files(display_name, target_id, paths, x, y, timeout=5.0):
     """Drops paths on window target_id at root position (x, y). Returns True
     when the target accepted and finished the drop."""
+    r = drop(display_name, target_id, paths, x, y, timeout=timeout)
+    return r.finished and r.accepted
+
+
+class DropResult:
+    def __init__(self):
+        self.accepted = False   # the target's last XdndStatus accepted the drop
+        self.finished = False   # XdndFinished arrived
+        self.finished_accepted = False  # and said the drop was taken
+        self.action = None      # the action XdndFinished reports as done, by name
+
+    def __repr__(self):
+        return f"DropResult(accepted={self.accepted}, finished={self.finished}, action={self.action})"
+
+
+def drop(display_name, target_id, paths, x, y, action="XdndActionCopy", offered=None, timeout=5.0):
+    """Drops paths (str, or bytes for names in any encoding) on window
+    target_id at root position (x, y), proposing action; offered lists the
+    actions the source allows (its XdndActionList), none when not given."""
     from Xlib import display as xdisplay
     d = xdisplay.Display(display_name)
+    result = DropResult()
     try:
         root = d.screen().root
         source = root.create_window(-10, -10, 1, 1, 0, X.CopyFromParent, override_redirect=True)
+        if offered:
+            source.change_property(_atom(d, "XdndActionList"), Xatom.ATOM, 32,
+                                   [_atom(d, a) for a in offered])
         target = d.create_resource_object("window", target_id)
         uri_list = _atom(d, "text/uri-list")
         selection = _atom(d, "XdndSelection")
         source.set_selection_owner(selection, X.CurrentTime)
-        payload = "".join("file://" + quote(p) + "\r\n" for p in paths).encode()
+        payload = b"".join(b"file://" + quote(p).encode("ascii") + b"\r\n" for p in paths)
         stamp = X.CurrentTime
 
         _client_message(d, target, source, "XdndEnter", [source.id, 5 << 24, uri_list, 0, 0])
         _client_message(d, target, source, "XdndPosition",
-                        [source.id, 0, (x << 16) | y, stamp, _atom(d, "XdndActionCopy")])
-        accepted = finished = dropped = False
+                        [source.id, 0, (x << 16) | y, stamp, _atom(d, action)])
+        dropped = False
         end = time.time() + timeout
-        while time.time() < end and not finished:
+        while time.time() < end and not result.finished:
             if not d.pending_events():
                 time.sleep(0.005)
                 continue
             ev = d.next_event()
             if ev.type == X.ClientMessage and ev.client_type == _atom(d, "XdndStatus"):
-                accepted = bool(ev.data[1][1] & 1)
+                result.accepted = bool(ev.data[1][1] & 1)
                 if not dropped:
                     dropped = True
-                    if not accepted:
+                    if not result.accepted:
                         _client_message(d, target, source, "XdndLeave", [source.id])
-                        return False
+                        return result
                     _client_message(d, target, source, "XdndDrop", [source.id, 0, stamp])
             elif ev.type == X.SelectionRequest:
                 requestor = ev.requestor
@@ -61,7 +84,10 @@ def drop_files(display_name, target_id, paths, x, y, timeout=5.0):
                 requestor.send_event(notify)
                 d.flush()
             elif ev.type == X.ClientMessage and ev.client_type == _atom(d, "XdndFinished"):
-                finished = True
-        return finished and accepted
+                result.finished = True
+                result.finished_accepted = bool(ev.data[1][1] & 1)
+                atom = ev.data[1][2]
+                result.action = d.get_atom_name(atom) if atom else None
+        return result
     finally:
         d.close()

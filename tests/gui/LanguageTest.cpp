@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLocale>
@@ -98,19 +99,19 @@ TEST(Translations, EveryCaptionInBothLanguages)
         { "panel", "amplitudeLabel", "振幅：", "Swing:" },
         { "panel", "lengthLabel", "摆长：", "Length:" },
         { "panel", "frequencyLabel", "频率：", "Period:" },
-        { "panel", "openPictureButton", "打开图片", "Add picture" },
+        { "panel", "openPictureButton", "打开图片", "Add..." },
         { "panel", "deletePictureButton", "删除图片", "Remove" },
         { "panel", "textButton", "文字", "Text..." },
-        { "panel", "uniformSwingCheck", "均匀摇摆", "Even swing" },
-        { "panel", "alwaysOnTopCheck", "始终置顶", "Stay on top" },
-        { "panel", "changePictureCheck", "更换图片", "Drop swaps" },
+        { "panel", "uniformSwingCheck", "均匀摇摆", "Steady" },
+        { "panel", "alwaysOnTopCheck", "始终置顶", "On top" },
+        { "panel", "changePictureCheck", "更换图片", "Swap pic" },
         { "panel", "soundButton", "音效设定", "Sound..." },
         { "panel", "aboutButton", "关于", "About" },
         { "panel", "exitButton", "退出", "Exit" },
         { "about", nullptr, "关于", "About" },
         { "about", "closeButton", "关闭", "Close" },
         { "about", "creditsLabel", "Tassio 1.0\n一个挂在桌面上摇摆的小伙伴\n图画与程序：Tassio 制作组",
-          "Tassio 1.0\nA friend swinging on your desktop\nArt and program: the Tassio team" },
+          "Tassio 1.0\nSwinging on your desktop\nArt and code: the Tassio team" },
         { "name", nullptr, "图片标识符", "Picture name" },
         { "name", "promptLabel", "输入名称：", "Enter a name:" },
         { "name", "okButton", "确定", "OK" },
@@ -133,6 +134,36 @@ TEST(Translations, EveryCaptionInBothLanguages)
         const std::vector<std::string> english { "Girl", "Boy", "Cat", "Amulet" };
         const std::vector<std::string> chinese { "女孩", "男孩", "猫", "护身符" };
         EXPECT_EQ(figures, language.english ? english : chinese);
+    }
+}
+
+// Qt's own parts (the message boxes' buttons, the file choosers) speak the
+// locale's language too, not English among Chinese captions; in English they
+// stay English.
+TEST(Translations, QtsOwnDialogsFollowTheLocale)
+{
+    const struct {
+        QLocale locale;
+        const char* ok;
+        const char* cancel;
+        const char* lookIn;
+    } cases[] = {
+        { kChinese, "确定", "取消", "查找范围：" },
+        { QLocale(QLocale::Chinese, QLocale::Taiwan), "確定", "取消", "尋找於：" },
+        { kEnglish, "&OK", "&Cancel", "Look in:" },
+    };
+    for (const auto& c : cases) {
+        ScopedLanguage language(c.locale);
+        QMessageBox box(QMessageBox::Warning, QString(), QStringLiteral("x"), QMessageBox::Ok | QMessageBox::Cancel);
+        EXPECT_EQ(box.button(QMessageBox::Ok)->text().remove(QLatin1Char('&')),
+                  QString::fromUtf8(c.ok).remove(QLatin1Char('&')))
+            << c.locale.name().toStdString();
+        EXPECT_EQ(box.button(QMessageBox::Cancel)->text().remove(QLatin1Char('&')),
+                  QString::fromUtf8(c.cancel).remove(QLatin1Char('&')))
+            << c.locale.name().toStdString();
+        QFileDialog chooser;
+        chooser.setOption(QFileDialog::DontUseNativeDialog);
+        EXPECT_EQ(chooser.labelText(QFileDialog::LookIn), QString::fromUtf8(c.lookIn)) << c.locale.name().toStdString();
     }
 }
 

@@ -273,20 +273,24 @@ TEST_F(PictureCommands, FileDialogsOfferTheirFiltersAndTakeTypedNames)
     const struct {
         const char* button;
         QStringList filters;
+        const char* startsOn;
         const char* typed;
         const char* expected;
     } cases[] = {
-        { "soundButton", { "Wave File(*.wav *.WAV)" }, "TUNE", "TUNE.wav" },
-        { "textButton", { "Word Program File(*.exe)", "All Files (*)" }, "WORD", "WORD.exe" },
-        { "openPictureButton", { "Bitmap File(*.bmp *.BMP)" }, "", nullptr },
+        { "soundButton", { "Wave File(*.wav *.WAV)" }, "Wave File(*.wav *.WAV)", "TUNE", "TUNE.wav" },
+        // Programs here have no .exe: the chooser starts on the filter that shows them.
+        { "textButton", { "Word Program File(*.exe)", "All Files (*)" }, "All Files (*)", "WORD", "WORD.exe" },
+        { "openPictureButton", { "Bitmap File(*.bmp *.BMP)" }, "Bitmap File(*.bmp *.BMP)", "", nullptr },
     };
     makePanel(); // with the panel's own file dialogs
     for (const auto& c : cases) {
         SCOPED_TRACE(c.button);
         QStringList filters;
+        QString startFilter;
         QFileDialog::FileMode mode = QFileDialog::ExistingFile;
         auto watch = whenModal<QFileDialog>([&](QFileDialog* dialog) {
             filters = dialog->nameFilters();
+            startFilter = dialog->selectedNameFilter();
             mode = dialog->fileMode();
             if (!*c.typed) {
                 dialog->reject();
@@ -301,6 +305,7 @@ TEST_F(PictureCommands, FileDialogsOfferTheirFiltersAndTakeTypedNames)
         QTest::mouseClick(control<QPushButton>(c.button), Qt::LeftButton);
         ASSERT_TRUE(watch->ran());
         EXPECT_EQ(filters, c.filters);
+        EXPECT_EQ(startFilter, QString::fromUtf8(c.startsOn));
         EXPECT_EQ(mode, QFileDialog::AnyFile) << "a file that does not exist must be accepted";
     }
     EXPECT_EQ(settings.soundFile, path("TUNE.wav"));

@@ -9,12 +9,15 @@
 #include "platform/Desktop.h"
 
 #include <QClipboard>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+
+#include <cmath>
 
 using guitest::child;
 using guitest::whenModal;
@@ -319,12 +322,45 @@ TEST(DialogUnits, ScaleWithTheFontsBaseUnits)
         const DialogUnits units(c.baseX, c.baseY);
         EXPECT_EQ(units.toPixels(c.rect), c.pixels) << c.baseX << "x" << c.baseY;
     }
-    // From a font: its average character width and height.
+    // A fractional base: 6.6 pixels a character is 224 pixels for 136 units, not 238.
+    EXPECT_EQ(DialogUnits(6.6, 14).toPixels(DialogUnitRect { 7, 7, 136, 84 }), QRect(12, 12, 224, 147));
     const QFont font = dialogFont();
-    const DialogUnits units(font);
-    EXPECT_EQ(units.baseX(), QFontMetrics(font).averageCharWidth());
-    EXPECT_EQ(units.baseY(), QFontMetrics(font).height());
+    EXPECT_EQ(DialogUnits(font).baseY(), QFontMetrics(font).height());
     EXPECT_EQ(font.pointSize(), 9);
+}
+
+// Four horizontal units are one average character of the text the forms
+// hold, so a line of Latin text takes about four units a letter whatever the
+// font. A CJK font's own average is its ideographs' width, which made every
+// form a fifth too wide.
+TEST(DialogUnits, FourUnitsAreOneAverageLetter)
+{
+    const QString line = QStringLiteral("The quick brown fox jumps over the lazy dog ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+    QFont sans(QStringLiteral("DejaVu Sans"));
+    sans.setPointSize(9);
+    QFont large = dialogFont();
+    large.setPointSize(14);
+    for (const QFont& font : { dialogFont(), sans, large }) {
+        const DialogUnits units(font);
+        int letters = 0;
+        for (QChar c : line)
+            letters += c.isLetter();
+        const double measured = QFontMetricsF(font).horizontalAdvance(QString(line).remove(QLatin1Char(' ')));
+        EXPECT_NEAR(units.toPixelsX(4 * letters), measured, measured * 0.1) << font.family().toStdString();
+    }
+}
+
+// The about box's frame is made for its 200 x 122 picture: with the units
+// right, the band of dialog colour around the picture is narrow and even.
+TEST(AboutDialog, PictureAlmostFillsItsFrame)
+{
+    AboutDialog about;
+    const QSize room = child<QLabel>(&about, "pictureLabel")->contentsRect().size();
+    const QSize band = room - QSize(200, 122);
+    EXPECT_GE(band.width(), 0);
+    EXPECT_GE(band.height(), 0);
+    EXPECT_LT(band.width(), 32) << room.width() << " x " << room.height();
+    EXPECT_LT(std::abs(band.width() - band.height()), 12) << room.width() << " x " << room.height();
 }
 
 } // namespace

@@ -21,6 +21,8 @@ PathProbe fakeProbe(std::set<std::string> existing, std::set<std::string> creata
     return {
         [existing](const std::string& p) { return existing.count(p) > 0; },
         [creatable](const std::string& p) { return creatable.count(p) > 0; },
+        nullptr,
+        nullptr,
     };
 }
 
@@ -82,9 +84,41 @@ TEST(ChooseSettingsPath, AsksOnlyAboutTheExecutablesFolder)
             asked.insert("writable " + p);
             return false;
         },
+        nullptr,
+        nullptr,
     };
     chooseSettingsPath("/usr/bin/tassio", "/x", "/home/u", probe);
     EXPECT_EQ(asked, std::set<std::string>({ "writable /usr/bin" }));
+}
+
+// A Tassio.ini beside the executable is judged by what a save would replace:
+// a link by its target's folder, and a file the user made read-only not at all.
+TEST(ChooseSettingsPath, JudgesTheFileASaveWouldReplace)
+{
+    const struct {
+        const char* what;
+        std::set<std::string> creatable;
+        std::string target; // where Tassio.ini leads
+        bool readOnly;
+        const char* expected;
+    } cases[] = {
+        { "plain writable file", { "/opt/t" }, "/opt/t/Tassio.ini", false, "/opt/t/Tassio.ini" },
+        { "file made read-only", { "/opt/t" }, "/opt/t/Tassio.ini", true, "/c/tassio/Tassio.ini" },
+        { "link into a writable folder", {}, "/home/u/keep/t.ini", false, "/opt/t/Tassio.ini" },
+        { "link into a read-only folder", { "/opt/t" }, "/etc/t.ini", false, "/c/tassio/Tassio.ini" },
+        { "link to a read-only file", { "/home/u/keep" }, "/home/u/keep/t.ini", true, "/c/tassio/Tassio.ini" },
+    };
+    for (const auto& c : cases) {
+        std::set<std::string> creatable = c.creatable;
+        creatable.insert("/home/u/keep");
+        const PathProbe probe {
+            [](const std::string&) { return true; },
+            [creatable](const std::string& p) { return creatable.count(p) > 0; },
+            [&c](const std::string& p) { return p == "/opt/t/Tassio.ini" ? c.target : p; },
+            [&c](const std::string& p) { return p == c.target && c.readOnly; },
+        };
+        EXPECT_EQ(chooseSettingsPath("/opt/t/tassio", "/c", "/home/u", probe), c.expected) << c.what;
+    }
 }
 
 TEST(SettingsReadPath, CarriesOverTheFileBesideTheExecutableUntilTheOwnOneExists)
@@ -193,6 +227,18 @@ TEST(SettingsReadPath, AsksTheRealFileSystem)
     ASSERT_TRUE(ensureParentFolder(own));
     std::ofstream(own) << "3,4\n";
     EXPECT_EQ(settingsReadPath(own, exe), own);
+}
+
+TEST(ChooseSettingsPath, ReadOnlyFileOnTheRealFileSystem)
+{
+    TempFolder folder;
+    const std::string ini = folder.path + "/Tassio.ini";
+    std::ofstream(ini) << "1,2\n";
+    EXPECT_EQ(chooseSettingsPath(folder.path + "/tassio", "/c", "/home/u"), ini);
+    ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
+    EXPECT_EQ(chooseSettingsPath(folder.path + "/tassio", "/c", "/home/u"), "/c/tassio/Tassio.ini");
+    // Its contents still carry over to the new place.
+    EXPECT_EQ(settingsReadPath("/c/tassio/Tassio.ini", folder.path + "/tassio"), ini);
 }
 
 TEST(EnsureParentFolder, MakesPrivateFoldersDownToTheFile)

@@ -387,3 +387,129 @@ TEST(WriteSettings, KillingTheWriterNeverLeavesAPartialFile)
         ASSERT_TRUE(now == textA || now == textB) << "round " << round << ": " << now.size() << " bytes";
     }
 }
+
+namespace {
+
+mode_t modeOf(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+bool isLink(const std::string& path)
+{
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+AppSettings movedTo(int x)
+{
+    AppSettings s;
+    s.anchorX = x;
+    return s;
+}
+
+const char kMovedTo7[] = "7,-1,100,128,64,1,0,1,0,NULL NULL\n";
+
+} // namespace
+
+// The file keeps what makes it the user's: where a link points, its mode.
+TEST(WriteSettings, WritesThroughLinksAndKeepsTheMode)
+{
+    const struct {
+        const char* what;
+        const char* link;   // what Tassio.ini links to; nullptr: a plain file
+        mode_t mode;        // the target's mode before the save
+    } cases[] = {
+        { "plain file, private", nullptr, 0600 },
+        { "plain file, group-readable", nullptr, 0640 },
+        { "link into another folder", "real/settings.ini", 0644 },
+        { "absolute link", "ABS", 0600 },
+        { "link to a link", "second-link", 0600 },
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        ASSERT_EQ(::mkdir(dir.file("real").c_str(), 0700), 0);
+        const std::string ini = dir.file("Tassio.ini");
+        std::string target = ini;
+        if (c.link) {
+            std::string link = c.link;
+            if (link == "ABS")
+                link = dir.file("real/abs.ini");
+            if (link == "second-link") {
+                ASSERT_EQ(::symlink("real/end.ini", dir.file("second-link").c_str()), 0);
+                target = dir.file("real/end.ini");
+            } else {
+                target = link[0] == '/' ? link : dir.file(link);
+            }
+            ASSERT_EQ(::symlink(link.c_str(), ini.c_str()), 0);
+        }
+        writeBytes(target, kLine1);
+        ASSERT_EQ(::chmod(target.c_str(), c.mode), 0);
+
+        ASSERT_TRUE(writeSettingsFile(ini, movedTo(7))) << c.what;
+        EXPECT_EQ(readBytes(target), kMovedTo7) << c.what;
+        EXPECT_EQ(isLink(ini), c.link != nullptr) << c.what;
+        EXPECT_EQ(modeOf(target), c.mode) << c.what;
+        EXPECT_EQ(settingsLinkTarget(ini), target) << c.what;
+    }
+}
+
+TEST(WriteSettings, DanglingLinkCreatesItsTarget)
+{
+    TempDir dir;
+    ASSERT_EQ(::symlink("later.ini", dir.file("Tassio.ini").c_str()), 0);
+    ASSERT_TRUE(writeSettingsFile(dir.file("Tassio.ini"), movedTo(7)));
+    EXPECT_TRUE(isLink(dir.file("Tassio.ini")));
+    EXPECT_EQ(readBytes(dir.file("later.ini")), kMovedTo7);
+}
+
+// A file the user made read-only (even for root, whom permissions do not stop)
+// and anything that is not a regular file are left exactly as they are.
+TEST(WriteSettings, LeavesReadOnlyAndSpecialFilesAlone)
+{
+    {
+        TempDir dir;
+        const std::string ini = dir.file("Tassio.ini");
+        writeBytes(ini, kLine1);
+        ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
+        EXPECT_TRUE(settingsFileReadOnly(ini));
+        EXPECT_FALSE(writeSettingsFile(ini, movedTo(7)));
+        EXPECT_EQ(readBytes(ini), kLine1);
+        EXPECT_EQ(modeOf(ini), 0444u);
+    }
+    {
+        TempDir dir;
+        const std::string ini = dir.file("Tassio.ini");
+        ASSERT_EQ(::mkfifo(ini.c_str(), 0600), 0);
+        EXPECT_FALSE(writeSettingsFile(ini, movedTo(7)));
+        struct stat st;
+        ASSERT_EQ(::lstat(ini.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    }
+    {
+        TempDir dir;
+        writeBytes(dir.file("Tassio.ini"), kLine1);
+        EXPECT_FALSE(settingsFileReadOnly(dir.file("Tassio.ini")));
+        EXPECT_FALSE(settingsFileReadOnly(dir.file("missing.ini")));
+    }
+}
+
+// Names are bytes: whatever a path or picture name holds (Latin-1, GBK, broken
+// UTF-8) comes back from the file byte for byte.
+TEST(WriteSettings, NamesSurviveAsBytes)
+{
+    TempDir dir;
+    AppSettings s;
+    s.soundFile = "/m\xfasica/d\xedng.wav";                      // Latin-1
+    s.textProgram = "/opt/\xce\xc4\xd7\xd6/edit";                    // GBK
+    s.picturePaths.append("/p/caf\xe9 \xff\xfe.bmp");
+    s.pictureNames.append("\xd0\xa1\xb9\xb7");                     // GBK "little dog"
+    ASSERT_TRUE(writeSettingsFile(dir.file("Tassio.ini"), s));
+    AppSettings r;
+    readSettingsFile(dir.file("Tassio.ini"), r);
+    EXPECT_EQ(r.soundFile, s.soundFile);
+    EXPECT_EQ(r.textProgram, s.textProgram);
+    EXPECT_EQ(items(r.picturePaths), items(s.picturePaths));
+    EXPECT_EQ(items(r.pictureNames), items(s.pictureNames));
+}

@@ -7,7 +7,10 @@
 #include "swing/SwingWindow.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QTimer>
 #include <QTest>
 
@@ -128,6 +131,53 @@ TEST(DroppedFiles, SubstringsDecideInOrder)
         EXPECT_EQ(viewers<TextWindow>().size(), e == "text" ? 1u : 0u) << c.name;
         EXPECT_EQ(f.settings.picturePaths.count(), e == "figure" ? 1 : 0) << c.name;
         EXPECT_EQ(f.settings.pictureNames.count(), f.settings.picturePaths.count()) << c.name;
+    }
+}
+
+// A drop hands over the names' bytes (here Latin-1 and GBK, neither of them
+// UTF-8) untouched, and is answered as a copy even when a move was proposed;
+// a source that allows only a move is refused.
+TEST(DroppedFiles, DropsAreCopiesOfNamesGivenAsBytes)
+{
+    Fixture f;
+    f.window.createWindow(); // where the window starts taking drops
+    TempDir dir;
+    f.settings.textProgram = "/usr/bin/editor";
+    const std::string sound = dir.file("caf\xe9.wav", "RIFF");
+    const std::string document = dir.file("\xce\xc4\xd7\xd6.doc", "\xD0\xCF\x11\xE0");
+    auto uri = [](const std::string& path) {
+        return "file://" + QByteArray::fromStdString(path).toPercentEncoding("/").toStdString() + "\r\n";
+    };
+    const struct {
+        Qt::DropActions offered;
+        bool accepted;
+    } cases[] = {
+        { Qt::CopyAction | Qt::MoveAction, true },
+        { Qt::MoveAction, false },
+    };
+    for (const auto& c : cases) {
+        f.rec = {};
+        QMimeData data;
+        data.setData(QStringLiteral("text/uri-list"), QByteArray::fromStdString(uri(sound) + uri(document)));
+        QDragEnterEvent enter(QPoint(40, 40), c.offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+        enter.setDropAction(Qt::MoveAction);
+        QCoreApplication::sendEvent(&f.window, &enter);
+        EXPECT_EQ(enter.isAccepted(), c.accepted);
+        if (c.accepted) {
+            EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+        }
+        QDropEvent drop(QPointF(40, 40), c.offered, &data, Qt::LeftButton, Qt::ShiftModifier);
+        drop.setDropAction(Qt::MoveAction);
+        QCoreApplication::sendEvent(&f.window, &drop);
+        EXPECT_EQ(drop.isAccepted(), c.accepted);
+        if (!c.accepted) {
+            EXPECT_TRUE(f.rec.sounds.empty() && f.rec.programs.empty());
+            continue;
+        }
+        EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+        EXPECT_EQ(f.rec.sounds, std::vector<std::string> { sound });
+        ASSERT_EQ(f.rec.programs.size(), 1u);
+        EXPECT_EQ(f.rec.programs[0].second, document);
     }
 }
 

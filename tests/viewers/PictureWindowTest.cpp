@@ -429,6 +429,28 @@ TEST_F(PictureWindowTest, TheDefaultMessageIsABoxCaptionedWithTheProgramName)
     EXPECT_TRUE(openPictureWindows().empty());
 }
 
+// A picture larger than the screen, at any cascade offset: the whole window,
+// close box and scroll bars included, stays inside the free screen area.
+TEST_F(PictureWindowTest, ALargePictureFitsTheScreenFromItsOffset)
+{
+    const std::string path = scratch_.path("large.bmp");
+    const std::vector<uint32_t> palette(256, 0x336699);
+    testbmp::save(path, testbmp::pal8(3000, 2500, palette, false, [](int, int) { return uint8_t(0); }));
+    const QRect free = QApplication::primaryScreen()->availableGeometry();
+    for (int offset : { 0, 16, 48, 96 }) {
+        PictureWindow* w = open(path, offset, offset);
+        ASSERT_NE(w, nullptr);
+        QCoreApplication::processEvents();
+        const QRect frame = w->frameGeometry();
+        EXPECT_EQ(frame.topLeft(), QPoint(offset, offset));
+        EXPECT_EQ(frame.right(), free.right()) << offset;
+        EXPECT_EQ(frame.bottom(), free.bottom()) << offset;
+        EXPECT_EQ(w->horizontalMaximum(), 3000 - w->clientSize().width()) << offset;
+        EXPECT_EQ(w->verticalMaximum(), 2500 - w->clientSize().height()) << offset;
+        delete w;
+    }
+}
+
 TEST_F(PictureWindowTest, AHugePictureIsLimitedToTheScreenAndPansAsFastAsASmallOne)
 {
     // 8000 x 8000 at 8 bits: 64 MB of pixels.

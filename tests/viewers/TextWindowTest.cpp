@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScrollBar>
+#include <QStringDecoder>
 #include <QTest>
 
 #include <fcntl.h>
@@ -25,12 +26,19 @@ namespace {
 
 using namespace std::string_literals;
 
-TEST(ReadTextForViewer, KeepsTheTextUpToTheFirstZeroWithCrLfAsLf)
+const QByteArray kWestern = "windows-1252";
+
+std::string dataFile(const char* name)
+{
+    return std::string(TASSIO_TEST_DATA) + "/" + name;
+}
+
+TEST(TextForViewer, KeepsTheTextUpToTheFirstZeroWithCrLfAsLf)
 {
     const struct {
         const char* name;
         std::string bytes;
-        std::string text;
+        QString text;
     } cases[] = {
         { "plain text", "one\ntwo\n", "one\ntwo\n" },
         { "empty file", "", "" },
@@ -41,17 +49,76 @@ TEST(ReadTextForViewer, KeepsTheTextUpToTheFirstZeroWithCrLfAsLf)
         { "LF CR is not a pair", "a\n\rb", "a\n\rb" },
         { "CR CR LF", "\r\r\n", "\r\n" },
         { "CR LF before a zero byte, not after", "a\r\n\0b\r\n"s, "a\n" },
-        { "UTF-8 bytes untouched", "中文\r\n", "中文\n" },
-        { "invalid UTF-8 untouched", "\xff\xfe\r\n", "\xff\xfe\n" },
+        { "UTF-8", "中文\r\n", QStringLiteral("中文\n") },
+        { "UTF-8 with its mark", "\xEF\xBB\xBF" "abc", "abc" },
+        // Invalid UTF-8 is some older encoding, here the Western one.
+        { "invalid UTF-8", "caf\xe9\r\n", QStringLiteral("café\n") },
+        { "UTF-8 cut short at the end of the file", "ab\xe4\xb8", QStringLiteral("abä¸") },
+        { "valid up to a zero byte, garbage after", "中\0\xff\xfe"s, QStringLiteral("中") },
+        // After a byte-order mark, UTF-16, and zero bytes are part of characters.
+        { "UTF-16LE", "\xff\xfe" "a\0\r\0\n\0\x2d\x4e"s, QStringLiteral("a\n中") },
+        { "UTF-16BE", "\xfe\xff" "\0a\0\r\0\n\x4e\x2d"s, QStringLiteral("a\n中") },
+        { "UTF-16 up to a zero character", "\xff\xfe" "a\0\0\0b\0"s, "a" },
+        { "UTF-16 mark alone", "\xff\xfe", "" },
     };
     viewertest::Scratch scratch;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(readTextForViewer(scratch.write("file.txt", c.bytes)), c.text);
+        EXPECT_EQ(textForViewer(scratch.write("file.txt", c.bytes), kWestern), c.text);
     }
 }
 
-TEST(ReadTextForViewer, AnythingButAReadableRegularFileGivesEmptyText)
+// Legacy text files as this toy's users have them, each decoded in the
+// encoding it was written in, or by its byte-order mark whatever the locale.
+TEST(TextForViewer, ShowsLegacyEncodings)
+{
+    const QString twoLines = QStringLiteral("Grüße 你好\nzwei\n");
+    const struct {
+        const char* file;
+        QByteArray legacy;
+        QString text;
+    } cases[] = {
+        { "gb18030.txt", "GB18030", QStringLiteral("摆动的小女孩：中文测试\n第二行 € \U00020000\n") },
+        { "latin1.txt", "windows-1252", QStringLiteral("Café crème, naïve façade\nÆsir ø ÿ\n") },
+        { "latin1.txt", "ISO-8859-1", QStringLiteral("Café crème, naïve façade\nÆsir ø ÿ\n") },
+        { "utf16le-bom.txt", "GB18030", twoLines },
+        { "utf16le-bom.txt", "windows-1252", twoLines },
+        { "utf16be-bom.txt", "GB18030", twoLines },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(textForViewer(dataFile(c.file), c.legacy), c.text) << c.file << " as " << c.legacy.constData();
+    // An encoding Qt does not know leaves the old reading, not an empty window.
+    EXPECT_EQ(textForViewer(dataFile("latin1.txt"), "no-such-encoding").left(3), QStringLiteral("Caf"));
+}
+
+TEST(TextForViewer, LegacyEncodingFollowsTheLocale)
+{
+    const struct {
+        const char* locale;
+        QByteArray codeset;
+        QByteArray expected;
+    } cases[] = {
+        { "zh_CN", "UTF-8", "GB18030" },
+        { "zh_SG", "utf8", "GB18030" },
+        { "zh_TW", "UTF-8", "Big5" },
+        { "zh_HK", "UTF-8", "Big5" },
+        { "en_US", "UTF-8", "windows-1252" },
+        { "de_DE", "ANSI_X3.4-1968", "windows-1252" },
+        { "ru_RU", "UTF-8", "windows-1251" },
+        { "pl_PL", "UTF-8", "windows-1250" },
+        { "ja_JP", "UTF-8", "Shift_JIS" },
+        // A locale with a legacy character set of its own keeps it.
+        { "de_DE", "ISO-8859-15", "ISO-8859-15" },
+        { "zh_CN", "GBK", "GBK" },
+    };
+    for (const auto& c : cases) {
+        const QByteArray e = legacyTextEncoding(QLocale(QString::fromLatin1(c.locale)), c.codeset);
+        EXPECT_EQ(e, c.expected) << c.locale << " " << c.codeset.constData();
+        EXPECT_TRUE(QStringDecoder(e.constData()).isValid()) << e.constData();
+    }
+}
+
+TEST(TextForViewer, AnythingButAReadableRegularFileGivesEmptyText)
 {
     viewertest::Scratch scratch;
     const struct {
@@ -65,18 +132,18 @@ TEST(ReadTextForViewer, AnythingButAReadableRegularFileGivesEmptyText)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(readTextForViewer(c.path), "");
+        EXPECT_EQ(textForViewer(c.path, kWestern), QString());
     }
 }
 
-TEST(ReadTextForViewer, AFifoWithoutWriterReturnsAtOnce)
+TEST(TextForViewer, AFifoWithoutWriterReturnsAtOnce)
 {
     viewertest::Scratch scratch;
     const std::string fifo = scratch.path("fifo.txt");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    auto result = std::make_shared<std::promise<std::string>>();
-    std::future<std::string> text = result->get_future();
-    std::thread([result, fifo] { result->set_value(readTextForViewer(fifo)); }).detach();
+    auto result = std::make_shared<std::promise<QString>>();
+    std::future<QString> text = result->get_future();
+    std::thread([result, fifo] { result->set_value(textForViewer(fifo, kWestern)); }).detach();
     if (text.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
         // Release the reader stuck in open() before failing, so the thread can end.
         const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
@@ -85,20 +152,38 @@ TEST(ReadTextForViewer, AFifoWithoutWriterReturnsAtOnce)
         text.wait();
         FAIL() << "reading a FIFO waited for a writer";
     }
-    EXPECT_EQ(text.get(), "");
+    EXPECT_EQ(text.get(), QString());
 }
 
-TEST(ReadTextForViewer, ReadsOnlyTheFirst16MiB)
+// A file longer than the limit shows its first 16 MiB and says so in a last
+// line; one whose text ends at a zero byte before the limit needs no such line.
+TEST(TextForViewer, SaysWhenOnlyTheFirst16MiBAreShown)
 {
-    // The pair straddles the limit: its LF is never read, so the CR stays.
-    std::string bytes(kTextViewerMaxBytes + 100, 'x');
-    bytes[kTextViewerMaxBytes - 1] = '\r';
-    bytes[kTextViewerMaxBytes] = '\n';
-    bytes[kTextViewerMaxBytes / 2] = '\n';
+    const std::size_t total = 20 * 1024 * 1024;
+    const QString note = truncationNote(kTextViewerMaxBytes, total);
+    EXPECT_EQ(note, QStringLiteral("……（仅显示前 16 MiB，共 20.0 MiB）"));
     viewertest::Scratch scratch;
-    const std::string text = readTextForViewer(scratch.write("large.txt", bytes));
-    ASSERT_EQ(text.size(), kTextViewerMaxBytes);
-    EXPECT_EQ(text, bytes.substr(0, kTextViewerMaxBytes));
+
+    std::string bytes(total, 'x');
+    bytes[kTextViewerMaxBytes / 2] = '\n';
+    // A character cut in two by the limit is left out, and the rest still
+    // reads as UTF-8.
+    bytes.replace(kTextViewerMaxBytes - 2, 3, "中");
+    QString text = textForViewer(scratch.write("large.txt", bytes), kWestern);
+    EXPECT_EQ(text, QString::fromLatin1(bytes.substr(0, kTextViewerMaxBytes - 2)) + '\n' + note);
+
+    // A CR LF pair that straddles the limit: its LF is never read, so the CR stays.
+    std::string pair(total, 'x');
+    pair[kTextViewerMaxBytes - 1] = '\r';
+    pair[kTextViewerMaxBytes] = '\n';
+    text = textForViewer(scratch.write("pair.txt", pair), kWestern);
+    EXPECT_EQ(text, QString::fromLatin1(pair.substr(0, kTextViewerMaxBytes)) + '\n' + note);
+
+    bytes[100] = '\0';
+    EXPECT_EQ(textForViewer(scratch.write("large.txt", bytes), kWestern), QString(100, QLatin1Char('x')));
+    // Exactly the limit: nothing was left out.
+    EXPECT_EQ(textForViewer(scratch.write("limit.txt", std::string(kTextViewerMaxBytes, 'y')), kWestern).size(),
+              qsizetype(kTextViewerMaxBytes));
 }
 
 class TextWindowTest : public ::testing::Test {
@@ -187,6 +272,28 @@ TEST_F(TextWindowTest, FilesWithoutTextOpenAnEmptyWindow)
         EXPECT_EQ(control(w)->toPlainText(), "");
         EXPECT_TRUE(w->isVisible());
     }
+}
+
+// A name that is not UTF-8 (Latin-1, GBK) opens by its bytes; only its title
+// shows replacement characters.
+TEST_F(TextWindowTest, NamesInAnyEncodingOpen)
+{
+    for (const std::string name : { "caf\xe9.txt", "\xce\xc4\xd7\xd6.txt", "\xff.txt" }) {
+        const std::string path = scratch_.write(name, "contents\n");
+        TextWindow* w = open(0, 0, path);
+        EXPECT_EQ(control(w)->toPlainText(), "contents\n") << name;
+        EXPECT_TRUE(w->windowTitle().endsWith(QStringLiteral(".txt"))) << name;
+        EXPECT_TRUE(w->windowTitle().contains(QChar::ReplacementCharacter)) << name;
+    }
+}
+
+TEST_F(TextWindowTest, ALongFileSaysHowMuchIsShown)
+{
+    const std::string path = scratch_.write("long.log", std::string(kTextViewerMaxBytes + (4 << 20), 'z'));
+    TextWindow* w = open(0, 0, path);
+    const QString shown = control(w)->toPlainText();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("\n") + truncationNote(kTextViewerMaxBytes, kTextViewerMaxBytes + (4 << 20))))
+        << shown.right(60).toStdString();
 }
 
 TEST_F(TextWindowTest, LongTextScrollsVertically)
