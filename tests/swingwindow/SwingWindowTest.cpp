@@ -1,6 +1,6 @@
 #include "TestBmp.h"
 
-#include "app/TextWindow.h"
+#include "pictures/TextWindow.h"
 #include "dialogs/SettingsDialog.h"
 #include "pictures/PictureWindow.h"
 #include "settings/AppSettings.h"
