@@ -2,6 +2,8 @@
 
 #include "app/TrayIcon.h"
 #include "dialogs/SettingsDialog.h"
+#include "pictures/PictureWindow.h"
+#include "pictures/TextWindow.h"
 #include "platform/Desktop.h"
 #include "platform/SoundPlayer.h"
 #include "settings/SettingsFile.h"
@@ -47,11 +49,6 @@ void writeSettingsOnExit()
 
 } // namespace
 
-TassioApp* tassioApp()
-{
-    return theApp;
-}
-
 TassioApp::TassioApp()
     : swingWindow(settings)
 {
@@ -61,6 +58,42 @@ TassioApp::TassioApp()
 TassioApp::~TassioApp()
 {
     theApp = nullptr;
+}
+
+void TassioApp::showPanel()
+{
+    // The tray's way back to the panel serves every window, with a tray or without.
+    if (tray_)
+        tray_->showPanel();
+}
+
+void TassioApp::figureAdded(const std::string& name)
+{
+    if (panel_)
+        panel_->addFigureEntry(QString::fromStdString(name));
+}
+
+void TassioApp::openPictureViewer(const std::string& path)
+{
+    // The place is used up even when the file cannot be shown.
+    const int at = cascade_.next();
+    PictureWindow::open(at, at, path);
+}
+
+void TassioApp::openTextViewer(const std::string& path)
+{
+    const int at = cascade_.next();
+    (new TextWindow(at, at, path))->show();
+}
+
+void TassioApp::playSound(const std::string& wav)
+{
+    SoundPlayer::instance().playAsync(wav);
+}
+
+void TassioApp::openDocument(const std::string& program, const std::string& document)
+{
+    startProgram(program, document);
 }
 
 void TassioApp::saveSettingsOnce()
@@ -122,6 +155,7 @@ int TassioApp::initInstance()
         // Where the desktop has a tray, its icon brings the panel back and its
         // menu ends the run the normal way.
         auto tray = std::make_unique<TrayIcon>(&panel, [&panel] { panel.accept(); });
+        tray_ = tray.get();
         // Runs until the panel closes, like a modal dialog, but without
         // blocking input to the figure and the viewers: the panel has no owner
         // to disable.
@@ -136,6 +170,7 @@ int TassioApp::initInstance()
 #endif
         if (!sessionEnding_)
             loop.exec();
+        tray_ = nullptr;
         tray.reset();
 
         // Shutdown, in this order: the exit sound to its end, the figure gone,
