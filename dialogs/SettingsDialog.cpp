@@ -3,6 +3,7 @@
 #include "dialogs/AboutDialog.h"
 #include "dialogs/DialogUnits.h"
 #include "dialogs/PictureNameDialog.h"
+#include "resources/FigureIds.h"
 #include "settings/AppSettings.h"
 #include "swing/SwingWindow.h"
 #include "ui_SettingsDialog.h"
@@ -20,8 +21,8 @@ static void registerIcons()
 }
 
 namespace {
-constexpr int kFrameSize = 96;
-constexpr int kBuiltInFigures = 4;
+using figure::kBuiltInFigures;
+using figure::kFrameSize;
 
 // The form's layout in dialog units.
 constexpr QSize kFormSize(186, 157);
@@ -249,7 +250,7 @@ void SettingsDialog::cornerClicked(int id)
     // The left-hand x counts from the desktop's left edge, which on X11 need
     // not be 0 when the primary screen is not the leftmost.
     settings_.anchorX = right ? static_cast<int>(d.right - 0.8 * length - kFrameSize)
-                              : static_cast<int>(d.left + 0.8 * length + 48);
+                              : static_cast<int>(d.left + 0.8 * length + figure::kFrameCentre);
     settings_.anchorY = bottom ? d.bottom - length - kFrameSize : d.top + 20;
     // The figure moves to the new pivot on its next tick.
 }
@@ -290,7 +291,7 @@ void SettingsDialog::figureSelected(int position)
     if (!swingWindow_)
         return;
     if (position < kBuiltInFigures) {
-        swingWindow_->loadBuiltInFigure(10 * position);
+        swingWindow_->loadBuiltInFigure(figure::baseId(position));
     } else if (position - kBuiltInFigures < settings_.picturePaths.count()) {
         // A file that cannot be read leaves the old figure; nothing is said.
         swingWindow_->loadPictureFigure(settings_.picturePaths.at(position - kBuiltInFigures));
