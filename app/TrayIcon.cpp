@@ -1,16 +1,11 @@
 #include "app/TrayIcon.h"
 
+#include "platform/AppIcon.h"
+
 #include <QAction>
 #include <QIcon>
 #include <QMenu>
 #include <QWidget>
-
-// The icons live in the dialogs' resource, which a static library registers
-// only when asked to.
-static void registerIcons()
-{
-    Q_INIT_RESOURCE(Icons);
-}
 
 TrayIcon::TrayIcon(QWidget* panel, std::function<void()> quit, QObject* parent)
     : TrayIcon(panel, std::move(quit), QSystemTrayIcon::isSystemTrayAvailable(), parent)
@@ -22,11 +17,6 @@ TrayIcon::TrayIcon(QWidget* panel, std::function<void()> quit, bool trayAvailabl
 {
     if (!trayAvailable)
         return;
-
-    registerIcons();
-    QIcon image;
-    for (const char* size : { "16", "32", "48", "256" })
-        image.addFile(QStringLiteral(":/icons/tassio-%1.png").arg(QLatin1String(size)));
 
     menu_ = std::make_unique<QMenu>();
     settingsAction_ = menu_->addAction(tr("设定"));
@@ -40,7 +30,7 @@ TrayIcon::TrayIcon(QWidget* panel, std::function<void()> quit, bool trayAvailabl
             quit_();
     }, Qt::QueuedConnection);
 
-    icon_ = std::make_unique<QSystemTrayIcon>(image);
+    icon_ = std::make_unique<QSystemTrayIcon>(applicationIcon());
     icon_->setToolTip(QStringLiteral("Tassio"));
     icon_->setContextMenu(menu_.get());
     connect(icon_.get(), &QSystemTrayIcon::activated, this, &TrayIcon::activated);

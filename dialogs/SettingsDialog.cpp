@@ -3,6 +3,7 @@
 #include "dialogs/AboutDialog.h"
 #include "dialogs/DialogUnits.h"
 #include "dialogs/PictureNameDialog.h"
+#include "platform/AppIcon.h"
 #include "resources/FigureIds.h"
 #include "settings/AppSettings.h"
 #include "swing/SwingWindow.h"
@@ -12,13 +13,6 @@
 #include <QFileInfo>
 #include <QPushButton>
 #include <QRadioButton>
-
-// Resources compiled into the library are registered only when something
-// references them; a static library's initialiser alone would be dropped.
-static void registerIcons()
-{
-    Q_INIT_RESOURCE(Icons);
-}
 
 namespace {
 using figure::kBuiltInFigures;
@@ -128,10 +122,6 @@ SettingsDialog::SettingsDialog(AppSettings& settings, SwingWindow* swingWindow, 
     amplitudeSlider = ui_->amplitudeSlider;
     lengthSlider = ui_->lengthSlider;
 
-    registerIcons();
-    for (const char* size : { "16", "32", "48", "256" })
-        icon.addFile(QStringLiteral(":/icons/tassio-%1.png").arg(QLatin1String(size)));
-
     layOutForm();
     initialise();
     connectControls();
@@ -158,7 +148,7 @@ void SettingsDialog::layOutForm()
 
 void SettingsDialog::initialise()
 {
-    setWindowIcon(icon);
+    setWindowIcon(applicationIcon());
 
     // Positions set here notify nobody: the handlers answer user actions only.
     setSliderRange(frequencySlider, 20, 200);

@@ -3,7 +3,6 @@
 #include "platform/Desktop.h"
 
 #include <QDialog>
-#include <QIcon>
 #include <QString>
 
 #include <functional>
@@ -75,7 +74,6 @@ private:
     QSlider* frequencySlider = nullptr;
     QSlider* amplitudeSlider = nullptr;
     QSlider* lengthSlider = nullptr;
-    QIcon icon;
 };
 
 // A picture's default display name: the text after the last '/', the whole
