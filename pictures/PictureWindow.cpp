@@ -325,7 +325,6 @@ void PictureWindow::mouseMoveEvent(QMouseEvent* event)
 
 void PictureWindow::paintEvent(QPaintEvent* event)
 {
-    ++paintCount_;
     const QSize client = clientSize();
     QPainter painter(this);
     if (event->rect().intersects(QRect(QPoint(0, 0), client))) {
