@@ -34,6 +34,7 @@ test-sanitize: deps
 bench: build
 	@$(BUILD)/bench/tassio_bench
 	@$(BUILD)/bench/tassio_viewer_bench
+	@xvfb-run -a -s "-screen 0 1024x768x24 -noreset" $(BUILD)/bench/tassio_grab_bench
 	@/usr/bin/python3 bench/startup.py $(BUILD)/tassio
 	@/usr/bin/python3 bench/compare_oneko.py $(BUILD)/tassio 30 3
 	@/usr/bin/python3 bench/measure_program.py $(BUILD)/tassio 10
