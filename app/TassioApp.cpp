@@ -82,8 +82,9 @@ void TassioApp::openPictureViewer(const std::string& path)
 
 void TassioApp::openTextViewer(const std::string& path)
 {
+    // The viewer shows itself and owns itself.
     const int at = cascade_.next();
-    (new TextWindow(at, at, path))->show();
+    new TextWindow(at, at, path);
 }
 
 void TassioApp::playSound(const std::string& wav)

@@ -248,10 +248,9 @@ void SettingsDialog::cornerClicked(int id)
 void SettingsDialog::frequencyMoved(int position)
 {
     settings_.tickInterval = position;
-    if (swingWindow_) {
-        swingWindow_->killSwingTimer();
+    // Restarting stops the running timer first.
+    if (swingWindow_)
         swingWindow_->restartSwingTimer();
-    }
 }
 
 void SettingsDialog::lengthMoved(int position)
