@@ -102,12 +102,19 @@ class Session:
 
     def sanitizer_reports(self):
         """What AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer
-        wrote for the programs of this session (a sanitizer build only)."""
+        reported for the programs of this session (a sanitizer build only):
+        their log files, and reports that went to a program's output."""
         found = []
         for name in sorted(os.listdir(self.tmp)):
             if name.startswith(("asan.", "ubsan.")):
                 with open(os.path.join(self.tmp, name), errors="replace") as f:
                     found.append(f"--- {name}\n{f.read()}")
+        for p in self.procs:
+            if p.stdout is None or p.poll() is None:
+                continue
+            out = p.stdout.read().decode(errors="replace")
+            if "runtime error:" in out or "Sanitizer" in out:
+                found.append(f"--- output of pid {p.pid}\n{out}")
         return "\n".join(found)
 
     def _start_pulseaudio(self):
