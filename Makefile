@@ -29,15 +29,17 @@ run: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-# The unit and widget tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# The unit and widget tests, and the end-to-end tests against the program, all
+# built with AddressSanitizer and UndefinedBehaviorSanitizer (the soak aside).
 test-sanitize: deps
 	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTASSIO_SANITIZE=address,undefined -DTASSIO_BENCH=OFF >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
-	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L unit
+	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(unit|e2e)$$' -LE soak
 
 bench: build
 	@$(BUILD)/bench/tassio_bench
 	@$(BUILD)/bench/tassio_viewer_bench
+	@xvfb-run -a -s "-screen 0 1024x768x24 -noreset" $(BUILD)/bench/tassio_grab_bench
 	@/usr/bin/python3 bench/startup.py $(BUILD)/tassio
 	@/usr/bin/python3 bench/desktop_cost.py $(BUILD)/tassio $(BUILD)/bench/bare_swing 20 3
 

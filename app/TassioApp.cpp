@@ -3,6 +3,8 @@
 #include "app/SingleInstance.h"
 #include "app/TrayIcon.h"
 #include "dialogs/SettingsDialog.h"
+#include "pictures/PictureWindow.h"
+#include "pictures/TextWindow.h"
 #include "platform/Desktop.h"
 #include "platform/SoundPlayer.h"
 #include "settings/SettingsFile.h"
@@ -51,13 +53,8 @@ void writeSettingsOnExit()
 
 } // namespace
 
-TassioApp* tassioApp()
-{
-    return theApp;
-}
-
 TassioApp::TassioApp()
-    : swingWindow(settings)
+    : swingWindow(settings, *this)
 {
     theApp = this;
 }
@@ -65,6 +62,43 @@ TassioApp::TassioApp()
 TassioApp::~TassioApp()
 {
     theApp = nullptr;
+}
+
+void TassioApp::showPanel()
+{
+    // The tray's way back to the panel serves every window, with a tray or without.
+    if (tray_)
+        tray_->showPanel();
+}
+
+void TassioApp::figureAdded(const std::string& name)
+{
+    if (panel_)
+        panel_->addFigureEntry(QString::fromStdString(name));
+}
+
+void TassioApp::openPictureViewer(const std::string& path)
+{
+    // The place is used up even when the file cannot be shown.
+    const int at = cascade_.next();
+    PictureWindow::open(at, at, path);
+}
+
+void TassioApp::openTextViewer(const std::string& path)
+{
+    // The viewer shows itself and owns itself.
+    const int at = cascade_.next();
+    new TextWindow(at, at, path);
+}
+
+void TassioApp::playSound(const std::string& wav)
+{
+    SoundPlayer::instance().playAsync(wav);
+}
+
+void TassioApp::openDocument(const std::string& program, const std::string& document)
+{
+    startProgram(program, document);
 }
 
 bool TassioApp::saveSettingsOnce()
@@ -156,6 +190,7 @@ int TassioApp::initInstance()
         // Where the desktop has a tray, its icon brings the panel back and its
         // menu ends the run the normal way.
         auto tray = std::make_unique<TrayIcon>(&panel, [&panel] { panel.accept(); });
+        tray_ = tray.get();
         // Runs until the panel closes, like a modal dialog, but without
         // blocking input to the figure and the viewers: the panel has no owner
         // to disable.
@@ -170,6 +205,7 @@ int TassioApp::initInstance()
 #endif
         if (!sessionEnding_)
             loop.exec();
+        tray_ = nullptr;
         tray.reset();
 
         // Shutdown, in this order: the exit sound to its end, the figure gone,
@@ -185,7 +221,6 @@ int TassioApp::initInstance()
         if (!saved && !sessionEnding_)
             showMessage(unsavedSettingsMessage());
     }
-    settings.settingsDialog = nullptr;
     SoundPlayer::instance().shutdown();
     return settingsSaveFailed_ ? 1 : 0;
 }

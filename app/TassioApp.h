@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/ViewerCascade.h"
 #include "settings/AppSettings.h"
+#include "settings/AppShell.h"
 #include "swing/SwingWindow.h"
 
 #include <QString>
@@ -8,10 +10,12 @@
 #include <string>
 
 class SettingsDialog;
+class TrayIcon;
 
 // The application object: the settings record and the figure window, for the
 // whole life of the process. Constructed in main() after the QApplication.
-class TassioApp {
+// Windows reach one another through it (AppShell).
+class TassioApp : public AppShell {
 public:
     TassioApp();
     ~TassioApp();
@@ -28,6 +32,13 @@ public:
     // so on stderr, naming the folders tried; false then.
     bool saveSettingsOnce();
 
+    void showPanel() override;
+    void figureAdded(const std::string& name) override;
+    void openPictureViewer(const std::string& path) override;
+    void openTextViewer(const std::string& path) override;
+    void playSound(const std::string& wav) override;
+    void openDocument(const std::string& program, const std::string& document) override;
+
     AppSettings settings;
     SwingWindow swingWindow;
     std::string settingsPath;
@@ -41,11 +52,11 @@ private:
     // all end the run through the normal shutdown.
     void watchTerminationSignals();
 
+    // Both exist only while the panel runs.
     SettingsDialog* panel_ = nullptr;
+    TrayIcon* tray_ = nullptr;
+    ViewerCascade cascade_;
     bool sessionEnding_ = false;
     bool settingsSaved_ = false;
     bool settingsSaveFailed_ = false;
 };
-
-// The one application object; null before main() has made it.
-TassioApp* tassioApp();

@@ -1,17 +1,12 @@
 #include "app/TrayIcon.h"
 
+#include "platform/AppIcon.h"
+
 #include <QAction>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
 #include <QWidget>
-
-// The icons live in the dialogs' resource, which a static library registers
-// only when asked to.
-static void registerIcons()
-{
-    Q_INIT_RESOURCE(Icons);
-}
 
 bool TrayIcon::trayPossible()
 {
@@ -29,11 +24,6 @@ TrayIcon::TrayIcon(QWidget* panel, std::function<void()> quit, bool trayPossible
     if (!trayPossible)
         return;
 
-    registerIcons();
-    QIcon image;
-    for (const char* size : { "16", "32", "48", "256" })
-        image.addFile(QStringLiteral(":/icons/tassio-%1.png").arg(QLatin1String(size)));
-
     menu_ = std::make_unique<QMenu>();
     settingsAction_ = menu_->addAction(tr("设定"));
     menu_->addSeparator();
@@ -46,7 +36,7 @@ TrayIcon::TrayIcon(QWidget* panel, std::function<void()> quit, bool trayPossible
             quit_();
     }, Qt::QueuedConnection);
 
-    icon_ = std::make_unique<QSystemTrayIcon>(image);
+    icon_ = std::make_unique<QSystemTrayIcon>(applicationIcon());
     icon_->setToolTip(QStringLiteral("Tassio"));
     icon_->setContextMenu(menu_.get());
     connect(icon_.get(), &QSystemTrayIcon::activated, this, &TrayIcon::activated);

@@ -2,6 +2,7 @@
 
 #include "dialogs/DialogUnits.h"
 #include "pictures/DibImage.h"
+#include "platform/BitmapImage.h"
 #include "raster/Bitmap.h"
 #include "raster/MemoryDC.h"
 #include "resources/Resources.h"
@@ -32,15 +33,7 @@ QImage builtInPicture(int resourceId)
     dc.select(&bitmap);
     image.Draw(dc);
 
-    // Bitmap pixels are 0x00RRGGBB; RGB32 wants the top byte set.
-    QImage out(width, height, QImage::Format_RGB32);
-    for (int y = 0; y < height; ++y) {
-        const uint32_t* from = bitmap.colourRow(y);
-        auto* to = reinterpret_cast<uint32_t*>(out.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            to[x] = 0xFF000000u | from[x];
-    }
-    return out;
+    return imageFromBitmap(bitmap);
 }
 
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::AboutDialog>())

@@ -3,7 +3,10 @@
 #include "dialogs/AboutDialog.h"
 #include "dialogs/DialogUnits.h"
 #include "dialogs/PictureNameDialog.h"
+#include "platform/AppIcon.h"
+#include "resources/FigureIds.h"
 #include "settings/AppSettings.h"
+#include "swing/DropAction.h"
 #include "swing/SwingWindow.h"
 #include "ui_SettingsDialog.h"
 
@@ -13,16 +16,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-// Resources compiled into the library are registered only when something
-// references them; a static library's initialiser alone would be dropped.
-static void registerIcons()
-{
-    Q_INIT_RESOURCE(Icons);
-}
-
 namespace {
-constexpr int kFrameSize = 96;
-constexpr int kBuiltInFigures = 4;
+using figure::kBuiltInFigures;
+using figure::kFrameSize;
 
 // The form's layout in dialog units.
 constexpr QSize kFormSize(186, 157);
@@ -100,14 +96,6 @@ QString withDefaultSuffix(const QString& path, const char* suffix)
 }
 } // namespace
 
-std::string displayNameFromPath(const std::string& path)
-{
-    // A '/' byte never occurs inside a multi-byte UTF-8 character, so cutting
-    // after the last one cannot split a character.
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 SettingsDialog::SettingsDialog(AppSettings& settings, SwingWindow* swingWindow, QWidget* parent)
     : QDialog(parent)
     , chooseFile([this](FileKind kind) { return runFileDialog(kind); })
@@ -130,10 +118,6 @@ SettingsDialog::SettingsDialog(AppSettings& settings, SwingWindow* swingWindow, 
     frequencySlider = ui_->frequencySlider;
     amplitudeSlider = ui_->amplitudeSlider;
     lengthSlider = ui_->lengthSlider;
-
-    registerIcons();
-    for (const char* size : { "16", "32", "48", "256" })
-        icon.addFile(QStringLiteral(":/icons/tassio-%1.png").arg(QLatin1String(size)));
 
     layOutForm();
     initialise();
@@ -161,7 +145,7 @@ void SettingsDialog::layOutForm()
 
 void SettingsDialog::initialise()
 {
-    setWindowIcon(icon);
+    setWindowIcon(applicationIcon());
 
     // Positions set here notify nobody: the handlers answer user actions only.
     setSliderRange(frequencySlider, 20, 200);
@@ -187,7 +171,6 @@ void SettingsDialog::initialise()
     move(d.left + (d.width() - width()) / 2, d.top + (d.height() - height()) / 2);
     setWindowState(Qt::WindowMinimized);
 
-    settings_.settingsDialog = this;
 }
 
 void SettingsDialog::connectControls()
@@ -263,10 +246,9 @@ void SettingsDialog::cornerClicked(int id)
 void SettingsDialog::frequencyMoved(int position)
 {
     settings_.tickInterval = position;
-    if (swingWindow_) {
-        swingWindow_->killSwingTimer();
+    // Restarting stops the running timer first.
+    if (swingWindow_)
         swingWindow_->restartSwingTimer();
-    }
 }
 
 void SettingsDialog::lengthMoved(int position)

@@ -3,7 +3,6 @@
 #include "platform/Desktop.h"
 
 #include <QDialog>
-#include <QIcon>
 #include <QString>
 
 #include <functional>
@@ -78,9 +77,4 @@ private:
     QSlider* frequencySlider = nullptr;
     QSlider* amplitudeSlider = nullptr;
     QSlider* lengthSlider = nullptr;
-    QIcon icon;
 };
-
-// A picture's default display name: the text after the last '/', the whole
-// path when it has none, empty when the path ends with '/'.
-std::string displayNameFromPath(const std::string& path);

@@ -1,6 +1,7 @@
 #include "pictures/PictureWindow.h"
 
 #include "pictures/DibImage.h"
+#include "platform/BitmapImage.h"
 #include "platform/Desktop.h"
 #include "raster/MemoryDC.h"
 
@@ -35,8 +36,6 @@ enum ScrollCode {
 constexpr int kFrameAllowance = 32;
 
 constexpr uint32_t kWhite = 0xFFFFFF;
-// Qt's RGB32 wants the unused top byte set; the raster bitmaps leave it 0.
-constexpr uint32_t kOpaque = 0xFF000000u;
 
 // Shrinks the client area by the frame once the window manager has told us how
 // large the frame is, so that the outer size is the one asked for. It acts once.
@@ -330,7 +329,6 @@ void PictureWindow::mouseMoveEvent(QMouseEvent* event)
 
 void PictureWindow::paintEvent(QPaintEvent* event)
 {
-    ++paintCount_;
     const QSize client = clientSize();
     QPainter painter(this);
     if (event->rect().intersects(QRect(QPoint(0, 0), client))) {
@@ -349,14 +347,7 @@ void PictureWindow::paintEvent(QPaintEvent* event)
             MemoryDC dc;
             dc.select(&viewport_);
             image_->Draw(dc);
-            for (int y = 0; y < client.height(); ++y) {
-                uint32_t* row = viewport_.colourRow(y);
-                for (int x = 0; x < client.width(); ++x)
-                    row[x] |= kOpaque;
-            }
-            const QImage frame(reinterpret_cast<const uchar*>(viewport_.colourRow(0)), client.width(),
-                               client.height(), qsizetype(client.width()) * 4, QImage::Format_RGB32);
-            painter.drawImage(0, 0, frame);
+            painter.drawImage(0, 0, imageFromBitmap(viewport_));
         }
     }
     // The square between two scroll bars belongs to neither.

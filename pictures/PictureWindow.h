@@ -40,8 +40,6 @@ public:
     QScrollBar* scrollBar(Qt::Orientation orientation) const;
     // The area the picture is drawn in: the window less its visible scroll bars.
     QSize clientSize() const;
-    // Paint events handled so far; a request that changes nothing must not add one.
-    std::uint64_t paintCount() const { return paintCount_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -69,7 +67,6 @@ private:
     QScrollBar* hbar_ = nullptr;
     QScrollBar* vbar_ = nullptr;
     Bitmap viewport_; // the client area's pixels, reused while its size stays
-    std::uint64_t paintCount_ = 0;
 };
 
 // Places a new top-level window with its frame's top-left corner at (x, y) and an

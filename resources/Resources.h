@@ -9,9 +9,9 @@ struct ResourceData {
     std::size_t size = 0;
 };
 
-// Resource ids of the built-in pictures.
+// Resource ids of the built-in pictures; the figures' frames are numbered in
+// FigureIds.h.
 namespace ResourceId {
-// Frame k of built-in figure f is 10 * f + k + 1.
 constexpr int kAboutPicture = 178;
 // The same frames drawn at 192x192, for two device pixels to a pixel, are
 // kDoubleSizeFrames + 10 * f + k + 1.

@@ -5,14 +5,10 @@
 #include <cstdint>
 #include <string>
 
-class SettingsDialog;
-
 // The one record of everything the user can set, plus the run-time state that
 // the figure window, the settings panel and the settings file share.
 // Fields are written in place by whoever owns the change; there are no accessors.
 struct AppSettings {
-    // The settings panel, set at the end of its initialisation.
-    SettingsDialog* settingsDialog = nullptr;
     // Screen position of the pivot; anchorX -1 means never placed.
     int anchorX = -1;
     int anchorY = -1;

@@ -110,3 +110,11 @@ std::vector<std::string> localFilesFromUriList(const std::string& uriList, const
     }
     return files;
 }
+
+std::string displayNameFromPath(const std::string& path)
+{
+    // A '/' byte never occurs inside a multi-byte UTF-8 character, so cutting
+    // after the last one cannot split a character.
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}

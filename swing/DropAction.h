@@ -29,3 +29,7 @@ DropAction dropActionFor(const std::string& name, int changePictureOnDrop, const
 // percent-decoded to the bytes it stands for, whatever their encoding. Comment
 // lines, other schemes, other hosts and names with a zero byte are left out.
 std::vector<std::string> localFilesFromUriList(const std::string& uriList, const std::string& localHost);
+
+// A picture's default display name: the text after the last '/', the whole
+// path when it has none, empty when the path ends with '/'.
+std::string displayNameFromPath(const std::string& path);

@@ -1,11 +1,7 @@
 #include "swing/SwingWindow.h"
 
-#include "app/TextWindow.h"
-#include "dialogs/SettingsDialog.h"
 #include "files/RegularFile.h"
-#include "pictures/PictureWindow.h"
 #include "platform/Desktop.h"
-#include "platform/SoundPlayer.h"
 #include "settings/AppSettings.h"
 #include "settings/ScreenGeometry.h"
 #include "swing/DropAction.h"
@@ -22,8 +18,6 @@
 #include <algorithm>
 #include <vector>
 
-int viewerCascade = 0;
-
 namespace {
 
 constexpr int kSize = FigureCompositor::kFrameSize;
@@ -32,13 +26,6 @@ constexpr int kBuiltInFigures = 4;
 // Periods below this would turn the timer into a busy loop; the platform the
 // program grew up on clamps the same way.
 constexpr int kMinTimerPeriod = 10;
-
-void advanceCascade()
-{
-    viewerCascade += 16;
-    if (viewerCascade > 100)
-        viewerCascade = 0;
-}
 
 // The names a drop carries, as bytes: from the URI list itself, so a name in
 // any encoding opens; QUrl would decode it to text and lose such bytes.
@@ -57,14 +44,13 @@ std::vector<std::string> droppedNames(const QMimeData& data)
 
 } // namespace
 
-SwingWindow::SwingWindow(AppSettings& settings)
+SwingWindow::SwingWindow(AppSettings& settings, AppShell& shell)
     // Override-redirect: the program places the window itself, as on the
     // desktop it grew up on, and no window manager takes part in a move.
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus)
     , compositor(motion.sinTable, motion.cosTable)
-    , playSoundAsync([](const std::string& wav) { SoundPlayer::instance().playAsync(wav); })
-    , openDocument([](const std::string& program, const std::string& document) { startProgram(program, document); })
     , settings_(settings)
+    , shell_(shell)
 {
     setWindowTitle(QStringLiteral("Tassio"));
     setCursor(Qt::CrossCursor);
@@ -112,7 +98,7 @@ void SwingWindow::createWindow()
         settings_.anchorY = screen.bottom - length - kSize;
     }
     if (settings_.soundFile != kNoFile)
-        playSoundAsync(settings_.soundFile);
+        shell_.playSound(settings_.soundFile);
 
     rect_ = { x, y, x + kSize, y + kSize };
     setGeometry(x, y, kSize, kSize);
@@ -271,12 +257,7 @@ void SwingWindow::mousePressEvent(QMouseEvent* event)
         killSwingTimer();
         // Qt holds the pointer for this window until the release.
     } else if (event->button() == Qt::RightButton && !dragInProgress) {
-        if (QWidget* panel = settings_.settingsDialog) {
-            if (panel->isMinimized())
-                panel->showNormal();
-            panel->raise();
-            panel->activateWindow();
-        }
+        shell_.showPanel();
     }
     QWidget::mousePressEvent(event);
 }
@@ -324,7 +305,7 @@ void SwingWindow::dropEvent(QDropEvent* event)
     event->accept();
     for (const std::string& name : droppedNames(*event->mimeData())) {
         if (settings_.soundFile != kNoFile)
-            playSoundAsync(settings_.soundFile);
+            shell_.playSound(settings_.soundFile);
         handleDroppedFile(name);
     }
 }
@@ -333,26 +314,24 @@ void SwingWindow::handleDroppedFile(const std::string& name)
 {
     switch (dropActionFor(name, settings_.changePictureOnDrop, settings_.textProgram, firstByteOf)) {
     case DropAction::PlaySound:
-        playSoundAsync(name);
+        shell_.playSound(name);
         return;
     case DropAction::AdoptAsFigure:
         if (loadPictureFigure(name) == 1) {
             const std::string display = displayNameFromPath(name);
             settings_.picturePaths.append(name);
             settings_.pictureNames.append(display);
-            if (settings_.settingsDialog)
-                settings_.settingsDialog->addFigureEntry(QString::fromStdString(display));
+            shell_.figureAdded(display);
         }
         return;
     case DropAction::ShowPicture:
-        PictureWindow::open(viewerCascade, viewerCascade, name);
-        break;
+        shell_.openPictureViewer(name);
+        return;
     case DropAction::OpenDocument:
-        openDocument(settings_.textProgram, name);
+        shell_.openDocument(settings_.textProgram, name);
         return;
     case DropAction::ShowText:
-        (new TextWindow(viewerCascade, viewerCascade, name))->show();
-        break;
+        shell_.openTextViewer(name);
+        return;
     }
-    advanceCascade();
 }

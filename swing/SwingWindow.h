@@ -2,27 +2,25 @@
 
 #include "platform/FigureSurface.h"
 #include "settings/AppSettings.h"
+#include "settings/AppShell.h"
 #include "swing/FigureCompositor.h"
 #include "swing/PendulumMotion.h"
 
 #include <QBasicTimer>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 #include <string>
 
-// Where the next viewer window opens (x = y): 0, 16, ... 96, then 0 again.
-extern int viewerCascade;
-
 // The small borderless window that shows the figure and moves it along the
 // pendulum path. It ties the motion, the surface the figure is shown on and
-// the user's input together.
+// the user's input together. What it asks of other windows (the panel, the
+// viewers, a sound, a document's program) goes through the application.
 class SwingWindow : public QWidget {
     Q_OBJECT
 
 public:
-    explicit SwingWindow(AppSettings& settings);
+    SwingWindow(AppSettings& settings, AppShell& shell);
     ~SwingWindow() override;
 
     // Creates the on-screen window at its first position, loads the figure,
@@ -56,10 +54,6 @@ public:
     PendulumMotion motion;
     FigureCompositor compositor;
 
-    // How sounds are started and documents opened; tests replace them.
-    std::function<void(const std::string& wav)> playSoundAsync;
-    std::function<void(const std::string& program, const std::string& document)> openDocument;
-
     // What a dropped file does, by the substrings of its name.
     void handleDroppedFile(const std::string& name);
 
@@ -82,6 +76,7 @@ private:
     void framesChanged();
 
     AppSettings& settings_;
+    AppShell& shell_;
     SurfaceLoader* loader_ = nullptr;
     std::unique_ptr<FigureSurface> surface_;
     QBasicTimer timer_;

@@ -12,6 +12,9 @@ from PIL import Image
 from Xlib import X, Xatom, display as xdisplay
 
 WIDTH, HEIGHT = 1024, 768
+# Deadlines stretch by this factor where the program runs slower on purpose
+# (a sanitizer build sets it); they are limits, not waits.
+TIME_SCALE = float(os.environ.get("TASSIO_E2E_TIME_SCALE", "1"))
 SOURCE_DIR = os.path.dirname(os.path.abspath(__file__))
 RESOURCES = os.path.normpath(os.path.join(SOURCE_DIR, "..", "..", "resources"))
 
@@ -141,7 +144,29 @@ class Session:
             self.d.close()
         except Exception:
             pass
+        reports = self.sanitizer_reports()
         shutil.rmtree(self.tmp, ignore_errors=True)
+        if reports and exc[0] is None:
+            raise AssertionError("sanitizer reports from the program:\n" + reports)
+        if reports:
+            print(reports)
+
+    def sanitizer_reports(self):
+        """What AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer
+        reported for the programs of this session (a sanitizer build only):
+        their log files, and reports that went to a program's output."""
+        found = []
+        for name in sorted(os.listdir(self.tmp)):
+            if name.startswith(("asan.", "ubsan.")):
+                with open(os.path.join(self.tmp, name), errors="replace") as f:
+                    found.append(f"--- {name}\n{f.read()}")
+        for p in self.procs:
+            if p.stdout is None or p.poll() is None:
+                continue
+            out = p.stdout.read().decode(errors="replace")
+            if "runtime error:" in out or "Sanitizer" in out:
+                found.append(f"--- output of pid {p.pid}\n{out}")
+        return "\n".join(found)
 
     def _start_pulseaudio(self):
         """A private sound server on a null sink; without rewinds its monitor
@@ -244,13 +269,67 @@ class Session:
 
     @staticmethod
     def wait_for(pred, timeout, message):
-        end = time.time() + timeout
+        """Polls pred until it gives something true, and returns that; fails
+        with message when timeout seconds pass first."""
+        end = time.time() + timeout * TIME_SCALE
         while time.time() < end:
             v = pred()
             if v:
                 return v
             time.sleep(0.01)
         raise AssertionError(message)
+
+    def settled_screenshot(self, x=0, y=0, w=None, h=None):
+        """A screenshot once the screen has stopped changing: two in a row
+        alike, after whatever the stopped program sent has been drawn."""
+        self.d.sync()
+        last = [self.screenshot(x, y, w, h)]
+
+        def same():
+            shot = self.screenshot(x, y, w, h)
+            if shot.tobytes() == last[0].tobytes():
+                return shot
+            last[0] = shot
+            return None
+        return self.wait_for(same, 5, "the screen never settled")
+
+    def positions(self, wid, count, timeout=10):
+        """The window's first count distinct positions, in order, polled."""
+        seen = []
+
+        def enough():
+            x, y, _, _ = self.window_geometry(wid)
+            if not seen or seen[-1] != (x, y):
+                seen.append((x, y))
+            return len(seen) >= count
+        self.wait_for(enough, timeout, f"the window took only {len(seen)} of {count} positions")
+        return seen
+
+    def wait_hanging_from(self, wid, anchor_x, anchor_y, length, timeout=10):
+        """Waits until the window hangs on its string from the given pivot:
+        its top-left lies length pixels below-ish the pivot, on the arc."""
+        import math
+
+        def on_arc():
+            x, y, _, _ = self.window_geometry(wid)
+            return y >= anchor_y and abs(math.hypot(x - anchor_x, y - anchor_y) - length) <= 3
+        self.wait_for(on_arc, timeout, f"the figure does not hang from ({anchor_x}, {anchor_y})")
+
+    def wait_ticks(self, wid, count, timeout):
+        """Waits until the window has moved count times: each tick moves it."""
+        moves = [0, self.window_geometry(wid)[:2]]
+
+        def moved_enough():
+            now = self.window_geometry(wid)[:2]
+            if now != moves[1]:
+                moves[0] += 1
+                moves[1] = now
+            return moves[0] >= count
+        self.wait_for(moved_enough, timeout, f"the figure moved only {moves[0]} of {count} times")
+
+    def wait_active(self, wid, timeout=10):
+        self.wait_for(lambda: self.xdotool("getactivewindow", check=False) == str(wid), timeout,
+                      f"window {wid} never became active")
 
     # The program ---------------------------------------------------------
 
@@ -270,6 +349,10 @@ class Session:
         for name in ("LC_ALL", "LC_MESSAGES"):
             env.pop(name, None)
         env.update(LANG="C.UTF-8", LANGUAGE="zh_CN")
+        # In a sanitizer build the reports go to files that the session checks.
+        for var, prefix in (("ASAN_OPTIONS", "asan"), ("UBSAN_OPTIONS", "ubsan")):
+            options = [o for o in env.get(var, "").split(":") if o and not o.startswith("log_path=")]
+            env[var] = ":".join(options + ["log_path=" + os.path.join(self.tmp, prefix)])
         env.update(extra_env or {})
         p = subprocess.Popen([program], env=env, cwd=os.path.dirname(program),
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
@@ -317,7 +400,7 @@ class Session:
         """Ends the program as a user would: the panel up front, then Esc."""
         panel = self.find_window("设定", only_visible=False)
         self.xdotool("windowactivate", "--sync", str(panel))
-        self.wait_for(lambda: self.xdotool("getactivewindow", check=False) == str(panel), 5, "panel not active")
+        self.wait_active(panel, 5)
         self.xdotool("key", "Escape")
 
     def is_viewable(self, wid):
@@ -406,6 +489,34 @@ class Recorder:
                          "the recorder did not start")
         self.started = time.time()
 
+    def recorded(self):
+        """The samples recorded so far, read from the growing file."""
+        import array
+        try:
+            with open(self.path, "rb") as f:
+                data = f.read()
+        except FileNotFoundError:
+            return array.array("h")
+        at = data.find(b"data")
+        if at < 0:
+            return array.array("h")
+        body = data[at + 8:]
+        return array.array("h", body[:len(body) // 2 * 2])
+
+    def wait_until(self, seconds_after_quiet=0.0, sounds=1, timeout=10):
+        """Waits until the recording holds the given number of sounds, each
+        ended, and then seconds_after_quiet seconds of silence; returns the
+        spans. With sounds=0, waits for that much recorded silence."""
+        def done():
+            samples = self.recorded()
+            spans = self.spans(samples)
+            length = len(samples) / self.rate
+            if len(spans) < sounds or (spans and spans[-1][1] >= length - 0.02):
+                return None
+            last = spans[-1][1] if spans else 0.0
+            return (spans,) if length - last >= seconds_after_quiet else None
+        return self.s.wait_for(done, timeout, f"never heard {sounds} sound(s) end")[0]
+
     def stop(self):
         """Returns the loud stretches as (start, end) seconds from the start;
         the samples stay in self.samples."""
@@ -415,7 +526,9 @@ class Recorder:
         self.proc.wait(timeout=10)
         with wave.open(self.path) as w:
             self.samples = array.array("h", w.readframes(w.getnframes()))
-        samples = self.samples
+        return self.spans(self.samples)
+
+    def spans(self, samples):
         block = self.rate // 100  # 10 ms
         loud = [max((abs(v) for v in samples[i:i + block]), default=0) > 3000
                 for i in range(0, len(samples), block)]

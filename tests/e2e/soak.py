@@ -88,12 +88,13 @@ def main():
         # One drop first: Qt makes a window of its own for drag and drop once.
         x, y, w, h = s.window_geometry(wid)
         check(drop_files(s.display_name, wid, files[:1], x + w // 2, y + h // 2), "drop refused")
-        time.sleep(0.5)
+        # The drop is handled when it is finished; a few ticks let what it left settle.
+        s.wait_ticks(wid, 25, 30)
         before = sample(s, proc.pid, wid)
         for i in range(0, 200, 20):
             x, y, w, h = s.window_geometry(wid)
             check(drop_files(s.display_name, wid, files[i:i + 20], x + w // 2, y + h // 2), "drop refused")
-        time.sleep(1.0)
+        s.wait_ticks(wid, 50, 30)
         after = sample(s, proc.pid, wid)
         print(f"200 dropped files: rss {before['rss_kb']} -> {after['rss_kb']} kB, fds {before['fds']} -> "
               f"{after['fds']}, X windows {before['windows']} -> {after['windows']}")
@@ -115,7 +116,7 @@ def main():
             for v in opened:
                 close_window(s, v)
             s.wait_for(lambda: not viewers(s, "viewer"), 10, "viewers did not close")
-            time.sleep(0.3)
+            s.wait_ticks(wid, 15, 30)
             if rnd == 0:
                 base = sample(s, proc.pid, wid)
         final = sample(s, proc.pid, wid)

@@ -70,10 +70,11 @@ def test_pictures_open_in_cascading_viewers():
         # Each shows its own picture at the top-left of its client area.
         for p, colour in zip(pics, [(200, 30, 30), (30, 200, 30), (30, 30, 200)]):
             s.xdotool("windowactivate", "--sync", str(found[p]))
-            time.sleep(0.3)
-            x, y, _, _ = s.window_geometry(found[p])
-            px = s.screenshot(x + 10, y + 10, 1, 1).getpixel((0, 0))
-            check(px == colour, f"{os.path.basename(p)} shows {px}, expected {colour}")
+
+            def shown():
+                x, y, _, _ = s.window_geometry(found[p])
+                return s.screenshot(x + 10, y + 10, 1, 1).getpixel((0, 0)) == colour
+            s.wait_for(shown, 5, f"{os.path.basename(p)} does not show {colour}")
         s.close_panel()
         proc.wait(timeout=10)
 
@@ -90,9 +91,7 @@ def test_dropped_pictures_become_figures():
         proc = s.start(program)
         wid = s.find_window("Tassio")
         check(drop_on_figure(s, wid, pics), "drop not accepted")
-        time.sleep(0.8)
-        blue = figure_pixels(s, proc, wid, (20, 40, 220))
-        check(blue > 3000, f"the last dropped picture shows in {blue} pixels")
+        wait_figure_pixels(s, proc, wid, (20, 40, 220), 3000, "the last dropped picture")
         s.close_panel()
         proc.wait(timeout=10)
         lines = open(os.path.join(os.path.dirname(program), "Tassio.ini")).read().splitlines()
@@ -131,8 +130,9 @@ def test_dropped_wav_is_played():
         wid = s.find_window("Tassio")
         rec = Recorder(s, os.path.join(s.tmp, "drop-rec.wav"))
         check(drop_on_figure(s, wid, [tone]), "drop not accepted")
-        time.sleep(1.2)
-        spans = rec.stop()
+        # One sound, and a quarter second's silence after it for a second one.
+        spans = rec.wait_until(seconds_after_quiet=0.25, sounds=1)
+        rec.stop()
         check(len(spans) == 1 and 0.4 <= spans[0][1] - spans[0][0] <= 0.65, f"heard {spans}")
         s.close_panel()
         proc.wait(timeout=10)
@@ -144,16 +144,14 @@ def test_drag_moves_the_pivot_and_right_click_restores_the_panel():
         write_settings(program, "300,100,200,128,64,1,0,1,0,NULL NULL")
         proc = s.start(program)
         wid = s.find_window("Tassio")
-        time.sleep(0.3)
         x, y, w, h = s.window_geometry(wid)
-        s.xdotool("mousemove", str(x + 40), str(y + 30))
+        s.xdotool("mousemove", "--sync", str(x + 40), str(y + 30))
         s.xdotool("mousedown", "1")
         for step in range(1, 11):
-            s.xdotool("mousemove", str(x + 40 + step * 30), str(y + 30 + step * 20))
-            time.sleep(0.02)
+            s.xdotool("mousemove", "--sync", str(x + 40 + step * 30), str(y + 30 + step * 20))
         release = (x + 40 + 300, y + 30 + 200)
         s.xdotool("mouseup", "1")
-        time.sleep(0.1)
+        s.wait_hanging_from(wid, release[0] - 48, release[1] - 48 - 128, 128)
         panel = s.find_window("设定", only_visible=False)
         check(not s.xdotool("search", "--onlyvisible", "--name", "^设定$", check=False), "panel visible at start")
         gx, gy, _, _ = s.window_geometry(wid)
@@ -169,14 +167,23 @@ def test_drag_moves_the_pivot_and_right_click_restores_the_panel():
 
 
 def figure_pixels(s, proc, wid, colour):
+    """Pixels of the colour in the figure window, with the program stopped."""
     os.kill(proc.pid, signal.SIGSTOP)
     try:
-        time.sleep(0.2)
         x, y, w, h = s.window_geometry(wid)
-        shot = s.screenshot(x, y, 95, 95).load()
-        return sum(1 for yy in range(95) for xx in range(95) if shot[xx, yy] == colour)
+        px = s.settled_screenshot(x, y, 95, 95).load()
+        return sum(1 for yy in range(95) for xx in range(95) if px[xx, yy] == colour)
     finally:
         os.kill(proc.pid, signal.SIGCONT)
+
+
+def wait_figure_pixels(s, proc, wid, colour, least, what):
+    counts = []
+
+    def enough():
+        counts.append(figure_pixels(s, proc, wid, colour))
+        return counts[-1] > least
+    s.wait_for(enough, 10, f"{what} shows in only {counts[-1:]} pixels")
 
 
 def test_picture_added_through_the_panel_survives_a_restart():
@@ -191,23 +198,27 @@ def test_picture_added_through_the_panel_survives_a_restart():
         proc = s.start(program)
         wid = s.find_window("Tassio")
         panel = s.find_window("设定", only_visible=False)
+        place = s.window_geometry(panel)
         s.xdotool("windowactivate", "--sync", str(panel))
-        time.sleep(0.3)
+        s.wait_active(panel)
+        # The window manager animates the restore: the panel is there when it
+        # is back at its place.
+        s.wait_for(lambda: s.is_viewable(panel) and s.window_geometry(panel) == place, 5,
+                   "the panel did not come back to its place")
         # "打开图片" sits at (77, 87) + (38, 14) / 2 of the panel's 186 x 157 units.
         px, py, pw, ph = s.window_geometry(panel)
         s.xdotool("mousemove", str(px + pw * 96 // 186), str(py + ph * 94 // 157))
         s.xdotool("click", "1")
         chooser = s.wait_for(lambda: s.xdotool("search", "--onlyvisible", "--name", "Bitmap|打开|Open",
                                                check=False), 10, "no file chooser")
-        time.sleep(0.5)
+        s.wait_active(int(chooser.split()[0]))
         s.xdotool("type", "--delay", "5", pic)
         s.xdotool("key", "Return")
-        s.find_window("图片标识符", timeout=10)
-        time.sleep(0.3)
+        naming = s.find_window("图片标识符", timeout=10)
+        s.wait_active(naming)
         s.xdotool("type", "--delay", "5", "my dog")
         s.xdotool("key", "Return")
-        time.sleep(0.5)
-        check(figure_pixels(s, proc, wid, colour) > 2000, "the new picture is not the figure")
+        wait_figure_pixels(s, proc, wid, colour, 2000, "the new picture")
         s.close_panel()
         proc.wait(timeout=10)
         lines = open(os.path.join(os.path.dirname(program), "Tassio.ini")).read().splitlines()
@@ -217,8 +228,7 @@ def test_picture_added_through_the_panel_survives_a_restart():
         # After a restart the picture is still the figure, still selected.
         proc = s.start(program)
         wid = s.find_window("Tassio")
-        time.sleep(0.5)
-        check(figure_pixels(s, proc, wid, colour) > 2000, "the picture is not the figure after a restart")
+        wait_figure_pixels(s, proc, wid, colour, 2000, "after a restart, the picture")
         s.close_panel()
         proc.wait(timeout=10)
         again = open(os.path.join(os.path.dirname(program), "Tassio.ini")).read().splitlines()

@@ -6,7 +6,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Recorder, Session, check, run_tests, write_tone  # noqa: E402
+from harness import TIME_SCALE, Recorder, Session, check, run_tests, write_tone  # noqa: E402
 
 BINARY = sys.argv[1]
 
@@ -23,11 +23,11 @@ def start_dragged(s, program, line):
         f.write(line + "\n")
     proc = s.start(program)
     wid = s.find_window("Tassio")
-    time.sleep(0.3)
     x, y, w, h = s.window_geometry(wid)
-    s.xdotool("mousemove", str(x + 47), str(y + 47), "mousedown", "1")
-    s.xdotool("mousemove", "600", "500", "mouseup", "1")
-    time.sleep(0.3)
+    s.xdotool("mousemove", "--sync", str(x + 47), str(y + 47), "mousedown", "1")
+    s.xdotool("mousemove", "--sync", "600", "500", "mouseup", "1")
+    # Let go at (600, 500): the pivot is now 48 left of it and 48 + 128 above.
+    s.wait_hanging_from(wid, 552, 324, 128)
     return proc
 
 
@@ -37,13 +37,16 @@ def test_termination_signals_save_the_settings():
             program = s.install_program(BINARY)
             tone = os.path.join(s.tmp, "bye.wav")
             write_tone(tone, 0.6)
+            start = Recorder(s, os.path.join(s.tmp, "start.wav"))
             proc = start_dragged(s, program, f"300,100,200,128,64,1,0,1,0,{tone} NULL")
-            time.sleep(1.0)  # the start sound is over
+            start.wait_until(sounds=1)
+            start.stop()
             rec = Recorder(s, os.path.join(s.tmp, "rec.wav"))
             proc.send_signal(sig)
-            proc.wait(timeout=10)
-            time.sleep(0.3)
-            spans = rec.stop()
+            proc.wait(timeout=10 * TIME_SCALE)
+            # The exit sound, whole, or as long a silence.
+            spans = rec.wait_until(seconds_after_quiet=0.3, sounds=1 if sound else 0)
+            rec.stop()
             check(proc.returncode == 0, f"{sig.name}: exit status {proc.returncode}")
             check(settings_of(program).startswith("552,324,200,128,"),
                   f"{sig.name}: settings {settings_of(program)!r}")
@@ -55,7 +58,7 @@ def test_lost_x_connection_saves_the_settings():
         program = s.install_program(BINARY)
         proc = start_dragged(s, program, "300,100,200,128,64,1,0,1,0,NULL NULL")
         s.procs[0].kill()  # the X server goes away
-        proc.wait(timeout=10)
+        proc.wait(timeout=10 * TIME_SCALE)
         check(settings_of(program).startswith("552,324,200,128,"), f"settings {settings_of(program)!r}")
 
 
@@ -87,12 +90,13 @@ def test_hostile_settings_neither_crash_nor_freeze():
             t = time.time()
             proc = s.start(program)
             s.find_window("Tassio", timeout=20)
-            time.sleep(1.0)
+            # Up and running once the panel exists: it is made after the figure.
+            s.find_window("设定", timeout=20, only_visible=False)
             check(proc.poll() is None, f"{line!r}: the program ended")
             s.close_panel()
-            proc.wait(timeout=20)
+            proc.wait(timeout=20 * TIME_SCALE)
             check(proc.returncode == 0, f"{line!r}: exit status {proc.returncode}")
-            check(time.time() - t < 15, f"{line!r}: took {time.time() - t:.1f} s")
+            check(time.time() - t < 15 * TIME_SCALE, f"{line!r}: took {time.time() - t:.1f} s")
             saved = open(os.path.join(os.path.dirname(program), "Tassio.ini"), encoding="latin-1").read()
             check(len(saved.splitlines()) == 100001, f"{line!r}: pictures lost")
 

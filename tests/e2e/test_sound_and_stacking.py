@@ -27,8 +27,9 @@ def test_start_and_exit_sounds():
         rec = Recorder(s, os.path.join(s.tmp, "start.wav"))
         proc = s.start(program)
         wid = s.find_window("Tassio")
-        time.sleep(1.5)
-        spans = rec.stop()
+        # One sound, and half a second's silence after it for a second one.
+        spans = rec.wait_until(seconds_after_quiet=0.5, sounds=1)
+        rec.stop()
         check(len(spans) == 1 and 0.7 <= spans[0][1] - spans[0][0] <= 0.95,
               f"start sound heard as {spans}, expected one 0.8 s tone")
 
@@ -60,7 +61,6 @@ def stacking_run(on_top):
         write_settings(program, f"300,200,100,128,64,{1 if on_top else 0},0,1,0,NULL NULL")
         proc = s.start(program)
         wid = s.find_window("Tassio")
-        time.sleep(0.5)
         screen = s.d.screen()
         colour = (0x20, 0x80, 0x20)
         cover = s.root.create_window(0, 0, s.width, s.height, 0, screen.root_depth,
@@ -70,10 +70,12 @@ def stacking_run(on_top):
         s.d.sync()
         cid = s.find_window("cover")
         s.xdotool("windowactivate", "--sync", str(cid))
-        time.sleep(0.5)
+        s.wait_active(cid)
+        # A few ticks: a figure kept on top has been raised again by then.
+        s.wait_ticks(wid, 3, 10)
         os.kill(proc.pid, signal.SIGSTOP)
         try:
-            time.sleep(0.2)
+            s.settled_screenshot()
             visible = figure_visible(s, wid, colour)
         finally:
             os.kill(proc.pid, signal.SIGCONT)

@@ -31,18 +31,23 @@ def first_tick(angle, anchor_x, anchor_y, length=128, step=2, amplitude=32):
     return anchor_x + ((cos[angle] * length) >> 8), anchor_y + ((sin[angle] * length) >> 8)
 
 
-def positions(s, wid, seconds):
-    """Distinct window positions seen while polling, in order."""
-    seen = []
-    end = time.time() + seconds
-    while time.time() < end:
-        x, y, _, _ = s.window_geometry(wid)
-        if not seen or seen[-1] != (x, y):
-            seen.append((x, y))
-        time.sleep(0.003)
-    return seen
 
 
+
+
+def created_at(s, wid):
+    """Where the window was created, from the root's CreateNotify (the root
+    must be watched for it before the start): exact, where polling its
+    position could already see the first tick's."""
+    from Xlib import X
+
+    def created():
+        while s.d.pending_events():
+            ev = s.d.next_event()
+            if ev.type == X.CreateNotify and ev.window.id == wid:
+                return ev.x, ev.y
+        return None
+    return s.wait_for(created, 5, "the window's creation was not seen")
 
 
 def read_settings(program):
@@ -53,12 +58,14 @@ def read_settings(program):
 def test_first_run_position_and_saved_settings():
     with Session() as s:
         program = s.install_program(BINARY)
+        from Xlib import X
+        s.root.change_attributes(event_mask=X.SubstructureNotifyMask)
+        s.d.sync()
         proc = s.start(program)
         wid = s.find_window("Tassio")
-        seen = positions(s, wid, 0.5)
-        check(seen[0] == (832, 672), f"first position {seen[0]}, expected (832, 672)")
-        x, y, w, h = s.window_geometry(wid)
-        check(len(seen) > 1, "the figure does not move")
+        first = created_at(s, wid)
+        check(first == (832, 672), f"first position {first}, expected (832, 672)")
+        s.positions(wid, 2)  # it swings
         s.close_panel()
         proc.wait(timeout=10)
         line = read_settings(program).splitlines()[0].split(",")
@@ -67,16 +74,21 @@ def test_first_run_position_and_saved_settings():
         angle = int(line[4])
         check(0 <= angle <= 255, f"angle {angle}")
 
-        # The second start resumes the pivot and the angle.
+        # The second start resumes the pivot and the angle. A second to the
+        # first tick, so that no poll misses it.
+        lines = read_settings(program).splitlines()
+        with open(os.path.join(os.path.dirname(program), "Tassio.ini"), "w", encoding="utf-8") as f:
+            f.write("\n".join([lines[0].replace("832,544,100,", "832,544,1000,", 1)] + lines[1:]) + "\n")
         proc = s.start(program)
         wid = s.find_window("Tassio")
-        seen = positions(s, wid, 0.4)
-        check(seen[0] == (832, 672), f"resumed at {seen[0]}")
-        check(len(seen) > 1 and seen[1] == first_tick(angle, 832, 544),
+        first = created_at(s, wid)
+        check(first == (832, 672), f"resumed at {first}")
+        seen = [first] + [p for p in s.positions(wid, 2) if p != first]
+        check(seen[1] == first_tick(angle, 832, 544),
               f"first move from angle {angle} went to {seen[1:2]}, expected {first_tick(angle, 832, 544)}")
         s.close_panel()
         proc.wait(timeout=10)
-        check(read_settings(program).startswith("832,544,100,128,"), "pivot not kept")
+        check(read_settings(program).startswith("832,544,1000,128,"), "pivot not kept")
 
 
 def composite_matches(shot, origin, frames, pattern_at):
@@ -105,10 +117,8 @@ def check_clean_screen(s, proc, wid, pattern_at):
     but for one figure frame drawn in the window."""
     os.kill(proc.pid, signal.SIGSTOP)
     try:
-        time.sleep(0.3)
-        s.d.sync()
+        shot = s.settled_screenshot()
         x, y, w, h = s.window_geometry(wid)
-        shot = s.screenshot()
         px = shot.load()
         stray = 0
         for yy in range(s.height):
@@ -132,7 +142,8 @@ def no_trails(extra_env):
             f.write("-1,-1,20,128,64,1,0,1,0,NULL NULL\n")
         proc = s.start(program, extra_env)
         wid = s.find_window("Tassio")
-        time.sleep(300 * 0.020 + 0.5)
+        # Three hundred ticks at 20 ms: trails would have piled up by then.
+        s.wait_ticks(wid, 300, 60)
         check_clean_screen(s, proc, wid, pattern_pixel)
         s.close_panel()
         proc.wait(timeout=10)
@@ -160,12 +171,15 @@ def test_desktop_shows_through_live():
             f.write("-1,-1,20,128,64,1,0,1,0,NULL NULL\n")
         proc = s.start(program)
         wid = s.find_window("Tassio")
-        time.sleep(1.0)
+        s.wait_ticks(wid, 50, 20)
         img = Image.new("RGB", (s.width, s.height))
         img.putdata([new_pattern(x, y) for y in range(s.height) for x in range(s.width)])
+        # With the program stopped, only the server can show the new desktop
+        # around the figure: it does so through the window's shape.
+        os.kill(proc.pid, signal.SIGSTOP)
+        s.settled_screenshot()
         s.set_root_pattern(img)
-        time.sleep(2 * 0.020 + 0.02)
-        check_clean_screen(s, proc, wid, new_pattern)
+        check_clean_screen(s, proc, wid, new_pattern)  # and lets the program go on
         s.close_panel()
         proc.wait(timeout=10)
 

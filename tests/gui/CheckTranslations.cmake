@@ -11,7 +11,8 @@ file(COPY_FILE "${TS}" "${_copy}")
 # The same sources translations/CMakeLists.txt gives lupdate.
 file(GLOB _sources
      "${SOURCE}/dialogs/*.ui" "${SOURCE}/dialogs/*.cpp" "${SOURCE}/dialogs/*.h"
-     "${SOURCE}/app/*.cpp" "${SOURCE}/app/*.h")
+     "${SOURCE}/app/*.cpp" "${SOURCE}/app/*.h"
+     "${SOURCE}/pictures/*.cpp" "${SOURCE}/pictures/*.h")
 execute_process(COMMAND "${LUPDATE}" -silent -locations none -source-language zh_CN -target-language en
                         ${_sources} -ts "${_copy}"
                 RESULT_VARIABLE _result OUTPUT_VARIABLE _out ERROR_VARIABLE _out)

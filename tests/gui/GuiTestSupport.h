@@ -9,6 +9,7 @@
 #include "resources/Resources.h"
 #include "settings/AppSettings.h"
 #include "swing/SwingWindow.h"
+#include "RecordingShell.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,8 @@
 #include <QComboBox>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDialog>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -45,8 +48,11 @@ inline void clickIndicator(QAbstractButton* button)
 }
 
 // Runs action on the next modal dialog of type T as soon as it is up and
-// shown, from inside its modal loop. ran() tells whether that happened; the
-// watch gives up after twenty seconds, and when it goes out of scope.
+// shown, from inside its modal loop; ran() tells whether that happened. A
+// test never hangs on a dialog: when no T shows within twenty seconds,
+// whatever modal dialog is up instead is closed, and when the action leaves
+// its dialog open for five seconds, the dialog is closed; either way the test
+// fails, naming the dialog.
 class ModalWatch {
 public:
     template <class T>
@@ -54,18 +60,30 @@ public:
     {
         auto watch = std::make_unique<ModalWatch>();
         ModalWatch* self = watch.get();
-        const QDeadlineTimer deadline(20000);
-        QObject::connect(&self->timer_, &QTimer::timeout, [self, deadline, action] {
-            T* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
-            // A dialog can be the modal one a moment before it is shown; acting
-            // on it only once it shows, rather than giving up, keeps a loaded
-            // machine from leaving it open for ever.
-            if ((!dialog || !dialog->isVisible()) && !deadline.hasExpired())
+        self->deadline_ = QDeadlineTimer(kShowMs);
+        QObject::connect(&self->timer_, &QTimer::timeout, [self, action] {
+            if (self->ran_) {
+                self->checkClosed();
                 return;
-            self->timer_.stop();
+            }
+            QWidget* modal = QApplication::activeModalWidget();
+            T* dialog = qobject_cast<T*>(modal);
+            // A dialog can be the modal one a moment before it is shown.
             if (dialog && dialog->isVisible()) {
                 self->ran_ = true;
+                self->acted_ = dialog;
+                self->deadline_ = QDeadlineTimer(kCloseMs);
                 action(dialog);
+                self->checkClosed();
+                return;
+            }
+            if (!self->deadline_.hasExpired())
+                return;
+            self->timer_.stop();
+            if (modal && modal->isVisible()) {
+                ADD_FAILURE() << "the expected dialog did not come up; closed the " << modal->metaObject()->className()
+                              << " that was up instead";
+                closeDialog(modal);
             }
         });
         self->timer_.start(5);
@@ -75,7 +93,33 @@ public:
     bool ran() const { return ran_; }
 
 private:
+    static constexpr int kShowMs = 20000;
+    static constexpr int kCloseMs = 5000;
+
+    void checkClosed()
+    {
+        if (!acted_ || !acted_->isVisible()) {
+            timer_.stop();
+            return;
+        }
+        if (!deadline_.hasExpired())
+            return;
+        timer_.stop();
+        ADD_FAILURE() << "the " << acted_->metaObject()->className() << " stayed open after the test's action; closed it";
+        closeDialog(acted_);
+    }
+
+    static void closeDialog(QWidget* w)
+    {
+        if (auto* dialog = qobject_cast<QDialog*>(w))
+            dialog->reject();
+        else
+            w->close();
+    }
+
     QTimer timer_;
+    QDeadlineTimer deadline_;
+    QPointer<QWidget> acted_;
     bool ran_ = false;
 };
 
@@ -157,7 +201,8 @@ protected:
 
     guitest::ScopedResources resources { &guitest::solidResource };
     AppSettings settings;
-    SwingWindow window { settings };
+    RecordingShell shell;
+    SwingWindow window { settings, shell };
     std::unique_ptr<SettingsDialog> panel;
 };
 

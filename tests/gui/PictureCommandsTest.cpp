@@ -2,6 +2,7 @@
 #include "GuiTestSupport.h"
 
 #include "dialogs/PictureNameDialog.h"
+#include "swing/DropAction.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -297,10 +298,13 @@ TEST_F(PictureCommands, FileDialogsOfferTheirFiltersAndTakeTypedNames)
                 return;
             }
             dialog->setDirectory(dir.path());
-            // The whole path: the dialog reads the folder on a thread of its
-            // own, and a bare name is taken relative to what it has read so far.
-            dialog->selectFile(dir.path() + QLatin1Char('/') + QString::fromUtf8(c.typed));
-            QMetaObject::invokeMethod(dialog, "accept");
+            // Typed into the name field, as a user does: selectFile() leaves
+            // the field alone while it has the focus. The whole path, since the
+            // dialog reads the folder on a thread of its own.
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name, nullptr) << "the file dialog has no name field";
+            name->setText(dir.path() + QLatin1Char('/') + QString::fromUtf8(c.typed));
+            QTest::keyClick(name, Qt::Key_Return);
         });
         QTest::mouseClick(control<QPushButton>(c.button), Qt::LeftButton);
         ASSERT_TRUE(watch->ran());

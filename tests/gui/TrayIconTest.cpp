@@ -115,15 +115,6 @@ TEST(TrayIcon, AClickRestoresTheMinimisedPanel)
     }
 }
 
-TEST(TrayIcon, TheTraysSignalReachesTheSlot)
-{
-    MinimisedPanel p;
-    TrayIcon tray(&p.panel, [] {}, true);
-    ASSERT_NE(tray.icon(), nullptr);
-    emit tray.icon()->activated(QSystemTrayIcon::Trigger);
-    EXPECT_FALSE(p.panel.isMinimized());
-}
-
 TEST(TrayIcon, SettingsEntryBringsBackAHiddenOrMinimisedPanel)
 {
     for (bool hidden : { false, true }) {

@@ -358,28 +358,6 @@ TEST(X11Grab, SharedSegmentIsAllocatedOnceAndReleased)
     EXPECT_EQ(ownSharedSegments(), before);
 }
 
-// Not a pass/fail check: prints what a 96x96 grab costs on this machine, as the median
-// and the best of 20 batches of 100 grabs (the best is the least disturbed by other load).
-TEST(X11Grab, CostOfA96x96Grab)
-{
-    REQUIRE_DISPLAY();
-    std::vector<std::uint32_t> buffer(96 * 96);
-    for (NamedGrabber& g : allGrabbers()) {
-        ASSERT_TRUE(g.grabber->grab(0, 0, 96, 96, buffer.data(), 96));
-        std::vector<double> batches;
-        for (int batch = 0; batch < 20; ++batch) {
-            const auto start = std::chrono::steady_clock::now();
-            for (int i = 0; i < 100; ++i)
-                ASSERT_TRUE(g.grabber->grab((batch * 100 + i) % 200, i % 120, 96, 96, buffer.data(), 96));
-            batches.push_back(
-                std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / 100);
-        }
-        std::sort(batches.begin(), batches.end());
-        std::cout << "grab 96x96 at depth " << g_display->depth << " via " << g.name << ": median "
-                  << batches[batches.size() / 2] << " us, best " << batches.front() << " us\n";
-    }
-}
-
 } // namespace
 
 int main(int argc, char** argv)

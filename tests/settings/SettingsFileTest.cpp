@@ -74,26 +74,6 @@ TEST(SettingsFilePath, CutsAtTheLastSlash)
     EXPECT_EQ(settingsFilePath("tassio"), "tassio/Tassio.ini");
 }
 
-TEST(AppSettings, DefaultsAreThoseOfAFirstRun)
-{
-    AppSettings s;
-    EXPECT_EQ(s.settingsDialog, nullptr);
-    EXPECT_EQ(s.anchorX, -1);
-    EXPECT_EQ(s.anchorY, -1);
-    EXPECT_EQ(s.pendulumLength, 128);
-    EXPECT_EQ(s.tickInterval, 100);
-    EXPECT_EQ(s.swingStep, 2);
-    EXPECT_EQ(s.alwaysOnTop, 1);
-    EXPECT_EQ(s.figureIndex, 0);
-    EXPECT_EQ(s.uniformSwing, 1);
-    EXPECT_EQ(s.changePictureOnDrop, 0);
-    EXPECT_EQ(s.swingAngle, 64);
-    EXPECT_EQ(s.picturePaths.count(), 0);
-    EXPECT_EQ(s.pictureNames.count(), 0);
-    EXPECT_EQ(s.soundFile, "NULL");
-    EXPECT_EQ(s.textProgram, "NULL");
-}
-
 TEST(StringList, AppendAtRemoveKeepOrder)
 {
     StringList l;

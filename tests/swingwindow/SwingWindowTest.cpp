@@ -1,15 +1,12 @@
+#include "RecordingShell.h"
 #include "TestBmp.h"
 
-#include "app/TextWindow.h"
-#include "dialogs/SettingsDialog.h"
-#include "pictures/PictureWindow.h"
 #include "settings/AppSettings.h"
 #include "swing/SwingWindow.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QTimer>
 #include <QTest>
@@ -46,43 +43,10 @@ private:
     std::string path_;
 };
 
-// Closes and deletes every viewer the test opened.
-void closeViewers()
-{
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (dynamic_cast<TextWindow*>(w) || dynamic_cast<PictureWindow*>(w)) {
-            w->close();
-            delete w;
-        }
-    }
-}
-
-template <typename T>
-std::vector<T*> viewers()
-{
-    std::vector<T*> out;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* v = dynamic_cast<T*>(w); v && v->isVisible())
-            out.push_back(v);
-    return out;
-}
-
-struct Recorded {
-    std::vector<std::string> sounds;
-    std::vector<std::pair<std::string, std::string>> programs;
-};
-
 struct Fixture {
     AppSettings settings;
-    SwingWindow window { settings };
-    Recorded rec;
-    Fixture()
-    {
-        window.playSoundAsync = [this](const std::string& s) { rec.sounds.push_back(s); };
-        window.openDocument = [this](const std::string& p, const std::string& d) { rec.programs.push_back({ p, d }); };
-        viewerCascade = 0;
-    }
-    ~Fixture() { closeViewers(); }
+    RecordingShell rec;
+    SwingWindow window { settings, rec };
 };
 
 } // namespace
@@ -127,8 +91,9 @@ TEST(DroppedFiles, SubstringsDecideInOrder)
             EXPECT_EQ(f.rec.programs[0].first, c.textProgram);
             EXPECT_EQ(f.rec.programs[0].second, path);
         }
-        EXPECT_EQ(viewers<PictureWindow>().size(), e == "picture" ? 1u : 0u) << c.name;
-        EXPECT_EQ(viewers<TextWindow>().size(), e == "text" ? 1u : 0u) << c.name;
+        EXPECT_EQ(f.rec.pictures.size(), e == "picture" ? 1u : 0u) << c.name;
+        EXPECT_EQ(f.rec.texts.size(), e == "text" ? 1u : 0u) << c.name;
+        EXPECT_EQ(f.rec.figures.size(), e == "figure" ? 1u : 0u) << c.name;
         EXPECT_EQ(f.settings.picturePaths.count(), e == "figure" ? 1 : 0) << c.name;
         EXPECT_EQ(f.settings.pictureNames.count(), f.settings.picturePaths.count()) << c.name;
     }
@@ -156,7 +121,8 @@ TEST(DroppedFiles, DropsAreCopiesOfNamesGivenAsBytes)
         { Qt::MoveAction, false },
     };
     for (const auto& c : cases) {
-        f.rec = {};
+        f.rec.sounds.clear();
+        f.rec.programs.clear();
         QMimeData data;
         data.setData(QStringLiteral("text/uri-list"), QByteArray::fromStdString(uri(sound) + uri(document)));
         QDragEnterEvent enter(QPoint(40, 40), c.offered, &data, Qt::LeftButton, Qt::ShiftModifier);
@@ -187,38 +153,7 @@ TEST(DroppedFiles, UnreadableDocumentIsShownAsText)
     f.settings.textProgram = "/usr/bin/editor";
     f.window.handleDroppedFile("/nonexistent/report.doc");
     EXPECT_TRUE(f.rec.programs.empty());
-    EXPECT_EQ(viewers<TextWindow>().size(), 1u);
-}
-
-TEST(DroppedFiles, ViewersCascadeAndWrap)
-{
-    TempDir dir;
-    Fixture f;
-    std::vector<int> positions;
-    for (int i = 0; i < 8; ++i) {
-        positions.push_back(viewerCascade);
-        f.window.handleDroppedFile(dir.file("f" + std::to_string(i) + ".txt", "x"));
-    }
-    EXPECT_EQ(positions, (std::vector<int> { 0, 16, 32, 48, 64, 80, 96, 0 }));
-    EXPECT_EQ(viewerCascade, 16);
-    std::vector<int> xs;
-    for (TextWindow* w : viewers<TextWindow>())
-        xs.push_back(w->frameGeometry().x());
-    std::sort(xs.begin(), xs.end());
-    EXPECT_EQ(xs, (std::vector<int> { 0, 0, 16, 32, 48, 64, 80, 96 }));
-    // A picture that cannot be opened still moves the cascade on, after its
-    // message has been answered.
-    bool messageShown = false;
-    QTimer::singleShot(50, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* box = qobject_cast<QMessageBox*>(w)) {
-                messageShown = box->text() == "Not Exist File!!";
-                box->accept();
-            }
-    });
-    f.window.handleDroppedFile(dir.file("broken.bmp", "not a picture"));
-    EXPECT_TRUE(messageShown);
-    EXPECT_EQ(viewerCascade, 32);
+    EXPECT_EQ(f.rec.texts, std::vector<std::string> { "/nonexistent/report.doc" });
 }
 
 TEST(DroppedFiles, PicturesBecomeFiguresAndTheLastIsSelected)
@@ -226,7 +161,6 @@ TEST(DroppedFiles, PicturesBecomeFiguresAndTheLastIsSelected)
     TempDir dir;
     Fixture f;
     f.settings.changePictureOnDrop = 1;
-    SettingsDialog panel(f.settings, nullptr);
     const uint32_t colours[] = { 0x112233, 0x445566, 0x778899 };
     std::vector<std::string> paths;
     for (int i = 0; i < 3; ++i) {
@@ -235,12 +169,12 @@ TEST(DroppedFiles, PicturesBecomeFiguresAndTheLastIsSelected)
     }
     EXPECT_EQ(f.settings.picturePaths.count(), 3);
     EXPECT_EQ(f.settings.pictureNames.at(2), "p2.bmp");
-    EXPECT_EQ(f.settings.figureIndex, 6);
+    EXPECT_EQ(f.rec.figures, (std::vector<std::string> { "p0.bmp", "p1.bmp", "p2.bmp" }));
     EXPECT_EQ(f.window.compositor.frames[3].pixel(48, 48), 0x778899u) << "the last one is shown";
     // A picture that cannot be loaded adds nothing.
     f.window.handleDroppedFile(dir.file("bad.bmp", "xx"));
     EXPECT_EQ(f.settings.picturePaths.count(), 3);
-    EXPECT_EQ(f.settings.figureIndex, 6);
+    EXPECT_EQ(f.rec.figures.size(), 3u);
 }
 
 TEST(FigureWindow, DragMovesThePivotAndRestartsFromTheBottom)
@@ -277,20 +211,17 @@ TEST(FigureWindow, DragMovesThePivotAndRestartsFromTheBottom)
     EXPECT_FALSE(f.window.swingTimerActive());
 }
 
-TEST(FigureWindow, RightClickRestoresThePanelButNotDuringADrag)
+TEST(FigureWindow, RightClickAsksForThePanelButNotDuringADrag)
 {
     Fixture f;
-    SettingsDialog panel(f.settings, &f.window);
-    panel.show();
-    QApplication::processEvents();
-    ASSERT_TRUE(panel.isMinimized());
+    f.window.createWindow();
     QTest::mousePress(&f.window, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mousePress(&f.window, Qt::RightButton, {}, QPoint(5, 5));
-    EXPECT_TRUE(panel.isMinimized()) << "ignored while dragging";
+    EXPECT_EQ(f.rec.panelShown, 0) << "ignored while dragging";
     QTest::mouseRelease(&f.window, Qt::LeftButton, {}, QPoint(5, 5));
     QTest::mouseRelease(&f.window, Qt::RightButton, {}, QPoint(5, 5));
     QTest::mousePress(&f.window, Qt::RightButton, {}, QPoint(5, 5));
-    EXPECT_FALSE(panel.isMinimized());
+    EXPECT_EQ(f.rec.panelShown, 1);
     f.window.destroyWindow();
 }
 
@@ -312,7 +243,8 @@ TEST(FigureWindow, TickMovesToTheMotionsRectangle)
 TEST(FigureWindow, MissingPictureShowsTheGirl)
 {
     AppSettings reference;
-    SwingWindow girl(reference);
+    RecordingShell shell;
+    SwingWindow girl(reference, shell);
     girl.loadBuiltInFigure(0);
     for (int index : { 4, 9, -3 }) {
         Fixture f;

@@ -32,6 +32,25 @@ uint32_t colourAt(int x, int y)
     return uint32_t((x * 7) & 0xFF) << 16 | uint32_t((y * 5) & 0xFF) << 8 | uint32_t((x + 3 * y) & 0x7F);
 }
 
+// Counts the paint events a window receives from its creation on: the
+// tests' own instrument, so the viewer carries no counter for them.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* w) : QObject(w) { w->installEventFilter(this); }
+    std::uint64_t count() const { return count_; }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count_;
+        return false;
+    }
+
+private:
+    std::uint64_t count_ = 0;
+};
+
 std::vector<PictureWindow*> openPictureWindows()
 {
     std::vector<PictureWindow*> found;
@@ -150,14 +169,15 @@ TEST_F(PictureWindowTest, ScrollRequestsFollowTheTable)
             EXPECT_EQ(maximum(w, axis), c.maximum);
             EXPECT_EQ(w->scrollBar(axis)->isHidden(), c.maximum == 0);
             int previous = 0;
+            const PaintCounter* painted = new PaintCounter(w);
             for (const Request& r : c.requests) {
                 SCOPED_TRACE("code " + std::to_string(r.code) + " from " + std::to_string(previous));
-                const std::uint64_t paints = w->paintCount();
+                const std::uint64_t paints = painted->count();
                 w->scrollRequest(axis, r.code, r.thumb);
                 EXPECT_EQ(position(w, axis), r.expect);
                 EXPECT_EQ(w->scrollBar(axis)->value(), r.expect);
                 // A move repaints at once, exactly once; no move, no paint.
-                EXPECT_EQ(w->paintCount() - paints, r.expect != previous ? 1u : 0u);
+                EXPECT_EQ(painted->count() - paints, r.expect != previous ? 1u : 0u);
                 previous = r.expect;
             }
             EXPECT_EQ(position(w, h ? Qt::Vertical : Qt::Horizontal), 0);
@@ -229,13 +249,14 @@ TEST_F(PictureWindowTest, ResizingPullsThePositionBackIntoTheRange)
             setClientSize(w, h ? QSize(200, 100) : QSize(100, 200));
             w->scrollRequest(axis, 4, c.start);
             ASSERT_EQ(position(w, axis), c.start);
-            const std::uint64_t paints = w->paintCount();
+            const PaintCounter* painted = new PaintCounter(w);
+            const std::uint64_t paints = painted->count();
             setClientSize(w, h ? QSize(c.client, 100) : QSize(100, c.client));
             EXPECT_EQ(maximum(w, axis), c.maximum);
             EXPECT_EQ(position(w, axis), c.expect);
             EXPECT_EQ(w->scrollBar(axis)->isHidden(), c.maximum == 0);
             if (c.repaints) {
-                EXPECT_GT(w->paintCount(), paints);
+                EXPECT_GT(painted->count(), paints);
             }
             // Pulled back, the picture's far edge meets the client's far edge.
             expectShows(w, h ? 300 : 60, h ? 60 : 300, colourAt);
@@ -477,10 +498,11 @@ TEST_F(PictureWindowTest, AHugePictureIsLimitedToTheScreenAndPansAsFastAsASmallO
 
     // Each pan step repaints once; what it costs is measured in bench/.
     setClientSize(big, QSize(400, 300));
-    const std::uint64_t bigPaints = big->paintCount();
+    const PaintCounter* bigPainted = new PaintCounter(big);
+    const std::uint64_t bigPaints = bigPainted->count();
     for (int i = 0; i < 10; ++i)
         big->scrollRequest(Qt::Horizontal, 4, i % 2 ? 0 : 99);
-    EXPECT_EQ(big->paintCount() - bigPaints, 10u);
+    EXPECT_EQ(bigPainted->count() - bigPaints, 10u);
 }
 
 } // namespace

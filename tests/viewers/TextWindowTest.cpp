@@ -1,5 +1,5 @@
 // The text viewer: what it reads from a file, and its window.
-#include "app/TextWindow.h"
+#include "pictures/TextWindow.h"
 
 #include "ViewerTestFiles.h"
 

@@ -1,4 +1,4 @@
-#include "app/TextWindow.h"
+#include "pictures/TextWindow.h"
 
 #include "pictures/PictureWindow.h"
 

@@ -1,0 +1,82 @@
+// The application as the windows' go-between: the viewers it opens share one
+// cascade, whichever kind they are and whether or not the file can be shown.
+#include "app/TassioApp.h"
+#include "pictures/PictureWindow.h"
+#include "pictures/TextWindow.h"
+
+#include "TestBmp.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<QWidget*> viewers()
+{
+    std::vector<QWidget*> found;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if ((dynamic_cast<PictureWindow*>(w) || dynamic_cast<TextWindow*>(w)) && w->isVisible())
+            found.push_back(w);
+    return found;
+}
+
+TEST(AppShell, ViewersOfBothKindsShareOneCascade)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string text = dir.filePath("notes.txt").toStdString();
+    std::ofstream(text) << "some text";
+    const std::string picture = dir.filePath("p.bmp").toStdString();
+    testbmp::save(picture, testbmp::rgb24(20, 10, [](int, int) { return 0x336699u; }));
+    const std::string broken = dir.filePath("broken.bmp").toStdString();
+    std::ofstream(broken) << "not a picture";
+
+    TassioApp app;
+    AppShell& shell = app;
+    const struct {
+        const std::string* path;
+        bool isPicture;
+        int expectAt; // -1: no window
+    } steps[] = {
+        { &text, false, 0 },     { &picture, true, 16 }, { &text, false, 32 },    { &broken, true, -1 },
+        { &picture, true, 64 },  { &text, false, 80 },   { &text, false, 96 },    { &picture, true, 0 },
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(*s.path + " expected at " + std::to_string(s.expectAt));
+        const std::vector<QWidget*> before = viewers();
+        // A picture that cannot be read says so in a message box; answered here.
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                box->accept();
+        });
+        answer.start(10);
+        if (s.isPicture)
+            shell.openPictureViewer(*s.path);
+        else
+            shell.openTextViewer(*s.path);
+        std::vector<QWidget*> opened;
+        for (QWidget* w : viewers())
+            if (std::find(before.begin(), before.end(), w) == before.end())
+                opened.push_back(w);
+        if (s.expectAt < 0) {
+            EXPECT_TRUE(opened.empty());
+            continue;
+        }
+        ASSERT_EQ(opened.size(), 1u);
+        EXPECT_EQ(opened[0]->frameGeometry().topLeft(), QPoint(s.expectAt, s.expectAt));
+    }
+    for (QWidget* w : viewers())
+        delete w;
+}
+
+} // namespace

@@ -1,0 +1,69 @@
+#!/usr/bin/env python3
+"""Self-test of check_includes.py on small made-up trees: each fault is found
+and named, and a sound tree passes."""
+
+import os
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import check_includes  # noqa: E402
+
+
+def tree(files):
+    root = tempfile.mkdtemp(prefix="includes-")
+    for path, text in files.items():
+        full = os.path.join(root, path)
+        os.makedirs(os.path.dirname(full), exist_ok=True)
+        with open(full, "w") as f:
+            f.write(text)
+    return root
+
+
+SOUND = {
+    "app/Main.cpp": '#include "dialogs/Panel.h"\n#include "swing/SwingWindow.h"\n#include <QApplication>\n',
+    "dialogs/Panel.cpp": '#include "dialogs/Panel.h"\n#include "swing/SwingWindow.h"\n#include "ui_Panel.h"\n',
+    "dialogs/Panel.h": "#include <QDialog>\n",
+    "swing/SwingWindow.cpp": '#include "settings/AppShell.h"\n#include "platform/Surface.h"\n#include <QWidget>\n',
+    "swing/PendulumMotion.cpp": '#include "settings/AppSettings.h"\n#include <cmath>\n',
+    "platform/Surface.h": '#include "raster/Bitmap.h"\n#include <QImage>\n',
+    "settings/AppSettings.h": "#include <string>\n",
+    "raster/Bitmap.h": "#include <vector>\n",
+    "pictures/DibImage.cpp": '#include "raster/Bitmap.h"\n',
+    "pictures/PictureWindow.cpp": '#include "pictures/DibImage.h"\n#include <QWidget>\n',
+    "tests/Anything.cpp": '#include "app/Main.h"\n#include <QTest>\n',
+}
+
+CASES = [
+    # name, changed files, the text every problem must hold (empty: passes)
+    ("a sound tree passes", {}, []),
+    ("two folders including each other", {"swing/SwingWindow.cpp": '#include "dialogs/Panel.h"\n'},
+     ["dialogs <-> swing", "swing -> dialogs  swing/SwingWindow.cpp:1:"]),
+    ("a loop through three folders", {"platform/Surface.h": '#include "app/Main.h"\n'},
+     ["app <-> dialogs <-> platform <-> swing", "platform -> app  platform/Surface.h:1:"]),
+    ("Qt in a core folder", {"raster/Bitmap.h": "#include <QColor>\n"},
+     ["Qt in the core: raster/Bitmap.h:1:"]),
+    ("Qt in a core file of a mixed folder", {"pictures/DibImage.cpp": "#include <QtGui/QImage>\n"},
+     ["Qt in the core: pictures/DibImage.cpp:1:"]),
+    ("the core reaching up", {"swing/PendulumMotion.cpp": '#include "platform/Surface.h"\n'},
+     ["the core includes a file outside it: swing/PendulumMotion.cpp:1:"]),
+]
+
+
+def main():
+    failed = 0
+    for name, changes, expected in CASES:
+        files = dict(SOUND)
+        files.update(changes)
+        problems, _ = check_includes.check(tree(files))
+        text = "\n".join(problems)
+        ok = (not problems) if not expected else all(e in text for e in expected)
+        if len(problems) != (1 if expected else 0):
+            ok = False
+        print(("PASS " if ok else "FAIL ") + name + ("" if ok else ":\n" + text))
+        failed += not ok
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
