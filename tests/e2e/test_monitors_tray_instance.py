@@ -317,8 +317,15 @@ def test_a_screen_of_two_device_pixels_to_a_pixel():
         check(w == 190 and h in (190, 192), f"a swinging window is {w} x {h}, wanted 190 x 190 or 192")
 
         # Drag: the grabbed point stays under the pointer, in device pixels.
-        s.xdotool("mousemove", str(x + 90), str(y + 90))
-        s.xdotool("mousedown", "1")
+        # The press lands while the program is stopped, so that the figure
+        # is where it was read to be; the server holds the pointer for it.
+        os.kill(proc.pid, signal.SIGSTOP)
+        try:
+            x, y, _, _ = s.window_geometry(fig)
+            s.xdotool("mousemove", str(x + 90), str(y + 90))
+            s.xdotool("mousedown", "1")
+        finally:
+            os.kill(proc.pid, signal.SIGCONT)
         for px, py in ((700, 500), (600, 400), (500, 300)):
             s.xdotool("mousemove", str(px), str(py))
             s.wait_for(lambda: s.window_geometry(fig)[:2] == (px - 90, py - 90), 2,
