@@ -77,7 +77,9 @@ void SwingWindow::createWindow()
         x = static_cast<int>(screen.right - 1.5 * length);
         y = screen.bottom - kSize;
     } else {
-        x = settings_.anchorX;
+        // A hand-edited file may hold any int; the window's edges must not
+        // overflow.
+        x = std::clamp(settings_.anchorX, -(1 << 24), 1 << 24);
         y = static_cast<int>(std::clamp<long long>(static_cast<long long>(settings_.anchorY) + length,
                                                    -(1 << 24), 1 << 24));
     }
