@@ -46,7 +46,7 @@ void FigureCompositor::loadBuiltInFigure(int baseId)
     for (int k = 0; k < kFrameCount; ++k) {
         frames[k] = Bitmap::colour(size_, size_);
         frames[k].fill(kTransparent);
-        ResourceData r = findFrameResource(baseId + k + 1, scale);
+        ResourceData r = findFrameResource(figure::frameId(baseId, k), scale);
         DibImage image(r.data, r.size);
         if (art.isNull()) {
             workDC.select(&frames[k]);

@@ -2,6 +2,7 @@
 
 #include "raster/Bitmap.h"
 #include "raster/MemoryDC.h"
+#include "resources/FigureIds.h"
 
 #include <cstdint>
 #include <string>
@@ -13,8 +14,8 @@
 // larger on denser screens (size()).
 class FigureCompositor {
 public:
-    static constexpr int kFrameSize = 96;
-    static constexpr int kFrameCount = 7;
+    static constexpr int kFrameSize = figure::kFrameSize;
+    static constexpr int kFrameCount = figure::kFrameCount;
     static constexpr uint32_t kTransparent = 0xFFFFFF;
     // Larger pictures are refused as figures, like files that cannot be opened:
     // turning one into frames would take too long and too much memory.

@@ -21,7 +21,7 @@
 namespace {
 
 constexpr int kSize = FigureCompositor::kFrameSize;
-constexpr int kBuiltInFigures = 4;
+constexpr int kBuiltInFigures = figure::kBuiltInFigures;
 
 // Periods below this would turn the timer into a busy loop; the platform the
 // program grew up on clamps the same way.
@@ -177,7 +177,7 @@ void SwingWindow::setTopMost(bool on)
 bool SwingWindow::loadFigure(int index)
 {
     if (index >= 0 && index < kBuiltInFigures) {
-        loadBuiltInFigure(10 * index);
+        loadBuiltInFigure(figure::baseId(index));
         return true;
     }
     const int picture = index - kBuiltInFigures;
@@ -281,8 +281,8 @@ void SwingWindow::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton && dragInProgress == 1) {
         dragInProgress = 0;
         const QPoint global = event->globalPosition().toPoint();
-        settings_.anchorX = global.x() - 48;
-        settings_.anchorY = global.y() - 48 - settings_.pendulumLength;
+        settings_.anchorX = global.x() - figure::kFrameCentre;
+        settings_.anchorY = global.y() - figure::kFrameCentre - settings_.pendulumLength;
         settings_.swingAngle = 64;
         restartSwingTimer();
     }
