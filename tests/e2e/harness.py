@@ -1,6 +1,7 @@
 """End-to-end harness: a private Xvfb with openbox, a root pattern, the real
 program in a temporary folder, and pixel-exact screenshots."""
 
+import contextlib
 import os
 import shutil
 import signal
@@ -459,6 +460,17 @@ def rss_kb(pid):
             if line.startswith("VmRSS:"):
                 return int(line.split()[1])
     return 0
+
+
+@contextlib.contextmanager
+def stopped(proc):
+    """The program stopped (SIGSTOP) for the block: its figure stays where it
+    is read to be, and a press lands there; continued on the way out."""
+    os.kill(proc.pid, signal.SIGSTOP)
+    try:
+        yield
+    finally:
+        os.kill(proc.pid, signal.SIGCONT)
 
 
 def check(condition, message):

@@ -15,7 +15,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (Session, check, load_frames, pattern_image, pattern_pixel,  # noqa: E402
-                     run_tests, start_compositor)
+                     run_tests, start_compositor, stopped)
 from test_swing import composite_matches  # noqa: E402
 
 BINARY = sys.argv[1]
@@ -80,13 +80,10 @@ def differences(shot, background_at, window, margin=None, tolerance=0):
 
 def frozen_shot(s, proc, wid, settle=0.4):
     """The screen with the program stopped, once the compositor has caught up."""
-    os.kill(proc.pid, signal.SIGSTOP)
-    try:
+    with stopped(proc):
         time.sleep(settle)
         geometry = s.window_geometry(wid)
         return s.screenshot(), geometry
-    finally:
-        os.kill(proc.pid, signal.SIGCONT)
 
 
 def check_exact(s, proc, wid, what):
@@ -107,14 +104,11 @@ def window_under_pointer(s, x, y):
 def check_clicks_pass_beside_the_figure(s, proc, wid, what):
     """A point of the window where the frame is transparent belongs to what
     lies below; the figure's middle belongs to the figure."""
-    os.kill(proc.pid, signal.SIGSTOP)
-    try:
+    with stopped(proc):
         time.sleep(0.1)
         x, y, _, _ = s.window_geometry(wid)
         check(window_under_pointer(s, x + 1, y + 1) != wid, f"{what}: a click beside the figure lands on it")
         check(window_under_pointer(s, x + 47, y + 47) == wid, f"{what}: a click on the figure misses it")
-    finally:
-        os.kill(proc.pid, signal.SIGCONT)
 
 
 def under_compositor(kind):
@@ -295,13 +289,10 @@ def test_wayland_session():
         seen = set()
         for _ in range(3):
             time.sleep(0.3)
-            os.kill(proc.pid, signal.SIGSTOP)
-            try:
+            with stopped(proc):
                 time.sleep(0.3)
                 _, x, y, width, height = w.window("Tassio")
                 shot = w.screenshot()
-            finally:
-                os.kill(proc.pid, signal.SIGCONT)
             seen.add((x, y))
             check(x > 512 and y > 384, f"the figure is at {(x, y)}, not near the bottom right")
             # The panel shows too (weston does not minimise X windows), where

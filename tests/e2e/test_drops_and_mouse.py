@@ -6,7 +6,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Recorder, Session, check, run_tests, write_tone  # noqa: E402
+from harness import Recorder, Session, check, run_tests, write_tone, stopped  # noqa: E402
 from xdnd import drop_files  # noqa: E402
 
 BINARY = sys.argv[1]
@@ -144,13 +144,10 @@ def test_drag_moves_the_pivot_and_right_click_restores_the_panel():
         write_settings(program, "300,100,200,128,64,1,0,1,0,NULL NULL")
         proc = s.start(program)
         wid = s.find_window("Tassio")
-        os.kill(proc.pid, signal.SIGSTOP)
-        try:
+        with stopped(proc):
             x, y, w, h = s.window_geometry(wid)
             s.xdotool("mousemove", "--sync", str(x + 40), str(y + 30))
             s.xdotool("mousedown", "1")
-        finally:
-            os.kill(proc.pid, signal.SIGCONT)
         for step in range(1, 11):
             s.xdotool("mousemove", "--sync", str(x + 40 + step * 30), str(y + 30 + step * 20))
         release = (x + 40 + 300, y + 30 + 200)
@@ -160,13 +157,10 @@ def test_drag_moves_the_pivot_and_right_click_restores_the_panel():
         check(not s.xdotool("search", "--onlyvisible", "--name", "^设定$", check=False), "panel visible at start")
         # Clicked while the program is stopped, so that the figure is where
         # it was read to be, on a pixel every frame covers.
-        os.kill(proc.pid, signal.SIGSTOP)
-        try:
+        with stopped(proc):
             gx, gy, _, _ = s.window_geometry(wid)
             s.xdotool("mousemove", str(gx + 47), str(gy + 47))
             s.xdotool("click", "3")
-        finally:
-            os.kill(proc.pid, signal.SIGCONT)
         s.wait_for(lambda: s.xdotool("search", "--onlyvisible", "--name", "^设定$", check=False), 5,
                    "right click did not restore the panel")
         s.close_panel()

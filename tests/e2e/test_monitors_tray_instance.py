@@ -9,7 +9,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Session, check, run_tests  # noqa: E402
+from harness import Session, check, run_tests, stopped  # noqa: E402
 from Xlib import X  # noqa: E402
 
 BINARY = sys.argv[1]
@@ -329,13 +329,10 @@ def test_a_screen_of_two_device_pixels_to_a_pixel():
         # Drag: the grabbed point stays under the pointer, in device pixels.
         # The press lands while the program is stopped, so that the figure
         # is where it was read to be; the server holds the pointer for it.
-        os.kill(proc.pid, signal.SIGSTOP)
-        try:
+        with stopped(proc):
             x, y, _, _ = s.window_geometry(fig)
             s.xdotool("mousemove", str(x + 90), str(y + 90))
             s.xdotool("mousedown", "1")
-        finally:
-            os.kill(proc.pid, signal.SIGCONT)
         for px, py in ((700, 500), (600, 400), (500, 300)):
             s.xdotool("mousemove", str(px), str(py))
             s.wait_for(lambda: s.window_geometry(fig)[:2] == (px - 90, py - 90), 2,
