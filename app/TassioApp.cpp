@@ -18,6 +18,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -61,7 +62,19 @@ TassioApp::TassioApp()
 
 TassioApp::~TassioApp()
 {
+    for (const QPointer<QWidget>& viewer : viewers_)
+        delete viewer.data();
     theApp = nullptr;
+}
+
+void TassioApp::keepViewer(QWidget* viewer)
+{
+    if (!viewer)
+        return;
+    // Closed viewers leave null pointers behind; drop them as new ones come.
+    viewers_.erase(std::remove_if(viewers_.begin(), viewers_.end(), [](const QPointer<QWidget>& v) { return v.isNull(); }),
+                   viewers_.end());
+    viewers_.emplace_back(viewer);
 }
 
 void TassioApp::showPanel()
@@ -81,14 +94,14 @@ void TassioApp::openPictureViewer(const std::string& path)
 {
     // The place is used up even when the file cannot be shown.
     const int at = cascade_.next();
-    PictureWindow::open(at, at, path);
+    keepViewer(PictureWindow::open(at, at, path));
 }
 
 void TassioApp::openTextViewer(const std::string& path)
 {
-    // The viewer shows itself and owns itself.
+    // The viewer shows itself and deletes itself when closed.
     const int at = cascade_.next();
-    new TextWindow(at, at, path);
+    keepViewer(new TextWindow(at, at, path));
 }
 
 void TassioApp::playSound(const std::string& wav)

@@ -5,9 +5,12 @@
 #include "settings/AppShell.h"
 #include "swing/SwingWindow.h"
 
+#include <QPointer>
 #include <QString>
+#include <QWidget>
 
 #include <string>
+#include <vector>
 
 class SettingsDialog;
 class TrayIcon;
@@ -56,6 +59,10 @@ private:
     SettingsDialog* panel_ = nullptr;
     TrayIcon* tray_ = nullptr;
     ViewerCascade cascade_;
+    // Viewers delete themselves when closed; those still open at exit are
+    // closed with the program.
+    std::vector<QPointer<QWidget>> viewers_;
+    void keepViewer(QWidget* viewer);
     bool sessionEnding_ = false;
     bool settingsSaved_ = false;
     bool settingsSaveFailed_ = false;

@@ -1,5 +1,6 @@
 // The application as the windows' go-between: the viewers it opens share one
-// cascade, whichever kind they are and whether or not the file can be shown.
+// cascade, whichever kind they are and whether or not the file can be shown,
+// and those still open when it ends are closed with it.
 #include "app/TassioApp.h"
 #include "pictures/PictureWindow.h"
 #include "pictures/TextWindow.h"
@@ -15,16 +16,17 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace {
 
-std::vector<QWidget*> viewers()
+std::vector<QWidget*> viewers(bool visibleOnly = true)
 {
     std::vector<QWidget*> found;
     for (QWidget* w : QApplication::topLevelWidgets())
-        if ((dynamic_cast<PictureWindow*>(w) || dynamic_cast<TextWindow*>(w)) && w->isVisible())
+        if ((dynamic_cast<PictureWindow*>(w) || dynamic_cast<TextWindow*>(w)) && (w->isVisible() || !visibleOnly))
             found.push_back(w);
     return found;
 }
@@ -40,8 +42,8 @@ TEST(AppShell, ViewersOfBothKindsShareOneCascade)
     const std::string broken = dir.filePath("broken.bmp").toStdString();
     std::ofstream(broken) << "not a picture";
 
-    TassioApp app;
-    AppShell& shell = app;
+    auto app = std::make_unique<TassioApp>();
+    AppShell& shell = *app;
     const struct {
         const std::string* path;
         bool isPicture;
@@ -75,8 +77,16 @@ TEST(AppShell, ViewersOfBothKindsShareOneCascade)
         ASSERT_EQ(opened.size(), 1u);
         EXPECT_EQ(opened[0]->frameGeometry().topLeft(), QPoint(s.expectAt, s.expectAt));
     }
-    for (QWidget* w : viewers())
-        delete w;
+    // A viewer the user closed is gone at once; the rest go with the program.
+    const std::vector<QWidget*> open = viewers();
+    ASSERT_EQ(open.size(), 7u);
+    open[0]->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(viewers(false).size(), 6u);
+    shell.openTextViewer(text);
+    EXPECT_EQ(viewers(false).size(), 7u);
+    app.reset();
+    EXPECT_TRUE(viewers(false).empty());
 }
 
 } // namespace
