@@ -271,14 +271,15 @@ class Session:
     @staticmethod
     def wait_for(pred, timeout, message):
         """Polls pred until it gives something true, and returns that; fails
-        with message when timeout seconds pass first."""
+        with message (a string, or a function giving one, called then) when
+        timeout seconds pass first."""
         end = time.time() + timeout * TIME_SCALE
         while time.time() < end:
             v = pred()
             if v:
                 return v
             time.sleep(0.01)
-        raise AssertionError(message)
+        raise AssertionError(message() if callable(message) else message)
 
     def settled_screenshot(self, x=0, y=0, w=None, h=None):
         """A screenshot once the screen has stopped changing: two in a row
@@ -412,6 +413,27 @@ class Session:
         except error.XError:
             return False
 
+    def wait_settled(self, wid, what, timeout=10):
+        """Waits until a window is viewable and has kept its place and size for
+        a few reads in a row (window managers animate maps and restores);
+        returns that geometry."""
+        seen = []
+
+        def settled():
+            seen.append(self.window_geometry(wid) if self.is_viewable(wid) else None)
+            time.sleep(0.05)
+            return seen[-1] is not None and seen[-3:] == [seen[-1]] * 3
+
+        self.wait_for(settled, timeout, f"{what} did not settle: {seen[-3:]}")
+        return seen[-1]
+
+    def figure_pixels(self, proc, wid, colour):
+        """Pixels of the colour in the figure window, with the program stopped."""
+        with stopped(proc):
+            x, y, _, _ = self.window_geometry(wid)
+            px = self.settled_screenshot(x, y, 95, 95).load()
+            return sum(1 for yy in range(95) for xx in range(95) if px[xx, yy] == colour)
+
     def window_geometry(self, wid):
         """Position on the root and size of a window, from the X server."""
         w = self.d.create_resource_object("window", wid)
@@ -468,9 +490,22 @@ def stopped(proc):
     is read to be, and a press lands there; continued on the way out."""
     os.kill(proc.pid, signal.SIGSTOP)
     try:
+        # The signal lands when the kernel next schedules the program; until
+        # then it may still send a move.
+        end = time.time() + 5
+        while time.time() < end and process_state(proc.pid) not in ("T", "t", "Z", None):
+            time.sleep(0.005)
         yield
     finally:
         os.kill(proc.pid, signal.SIGCONT)
+
+
+def process_state(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0]
+    except OSError:
+        return None
 
 
 def check(condition, message):

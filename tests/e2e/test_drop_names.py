@@ -3,7 +3,6 @@ dropped on the figure: every drop is finished, answered as a copy, and opens
 the file by its bytes."""
 
 import os
-import signal
 import sys
 import time
 
@@ -62,17 +61,6 @@ def dark_pixels(s, wid):
     return sum(1 for yy in range(min(h, 120)) for xx in range(min(w, 300)) if sum(shot[xx, yy]) < 250)
 
 
-def figure_pixels(s, proc, wid, colour):
-    os.kill(proc.pid, signal.SIGSTOP)
-    try:
-        time.sleep(0.2)
-        x, y, w, h = s.window_geometry(wid)
-        shot = s.screenshot(x, y, 95, 95).load()
-        return sum(1 for yy in range(95) for xx in range(95) if shot[xx, yy] == colour)
-    finally:
-        os.kill(proc.pid, signal.SIGCONT)
-
-
 def test_names_in_any_encoding_open_and_moves_are_answered_as_copies():
     with Session() as s:
         program = s.install_program(BINARY)
@@ -97,10 +85,11 @@ def test_names_in_any_encoding_open_and_moves_are_answered_as_copies():
         s.wait_for(lambda: dark_pixels(s, text) > 100, 5, "the Latin-1 named file shows no text")
         viewer = s.wait_for(lambda: window_matching(s, r"\.bmp$"), 10, "no picture viewer for the GBK name")
         s.xdotool("windowactivate", "--sync", str(viewer))
-        time.sleep(0.3)
-        x, y, _, _ = s.window_geometry(viewer)
-        px = s.screenshot(x + 10, y + 10, 1, 1).getpixel((0, 0))
-        check(px == (30, 160, 60), f"the GBK named picture shows {px}")
+
+        def viewer_pixel():
+            x, y, _, _ = s.window_geometry(viewer)
+            return s.screenshot(x + 10, y + 10, 1, 1).getpixel((0, 0))
+        s.wait_for(lambda: viewer_pixel() == (30, 160, 60), 5, lambda: f"the GBK named picture shows {viewer_pixel()}")
         check(windows_named_tassio(s) == named_before, "a message box came up (Not Exist File!!)")
 
         # A source that allows only a move is refused: the program cannot
@@ -112,9 +101,10 @@ def test_names_in_any_encoding_open_and_moves_are_answered_as_copies():
         r = drop_on_figure(s, wid, [latin], action=COPY)
         check(r.finished and r.action == COPY, f"a copy was reported as {r}")
         # Its viewer comes up and takes the focus; only then is the panel fetched.
-        s.wait_for(lambda: len(s.xdotool("search", "--onlyvisible", "--name", r"caf.*\.txt$",
-                                         check=False).split()) == 2, 10, "no second text viewer")
-        time.sleep(0.3)
+        viewers = s.wait_for(lambda: [int(v) for v in s.xdotool("search", "--onlyvisible", "--name", r"caf.*\.txt$",
+                                                                 check=False).split() if int(v) != text], 10,
+                             "no second text viewer")
+        s.wait_active(viewers[0])
         close_panel(s)
         proc.wait(timeout=10)
 
@@ -130,9 +120,8 @@ def test_dropped_picture_with_a_gbk_name_becomes_the_figure_and_is_saved_by_its_
         wid = s.find_window("Tassio")
         r = drop_on_figure(s, wid, [picture], action=MOVE, offered=[MOVE, COPY])
         check(r.finished and r.action == COPY, f"drop: {r}")
-        time.sleep(0.8)
-        blue = figure_pixels(s, proc, wid, colour)
-        check(blue > 1000, f"the GBK named picture shows in {blue} pixels of the figure")
+        s.wait_for(lambda: s.figure_pixels(proc, wid, colour) > 1000, 10,
+                   lambda: f"the GBK named picture shows in {s.figure_pixels(proc, wid, colour)} pixels of the figure")
         close_panel(s)
         proc.wait(timeout=10)
         with open(os.path.join(os.path.dirname(program), "Tassio.ini"), "rb") as f:
@@ -142,9 +131,8 @@ def test_dropped_picture_with_a_gbk_name_becomes_the_figure_and_is_saved_by_its_
         # Read back by its bytes: after a restart it is the figure again.
         proc = s.start(program)
         wid = s.find_window("Tassio")
-        time.sleep(0.6)
-        blue = figure_pixels(s, proc, wid, colour)
-        check(blue > 1000, f"after a restart the picture shows in {blue} pixels")
+        s.wait_for(lambda: s.figure_pixels(proc, wid, colour) > 1000, 10,
+                   lambda: f"after a restart the picture shows in {s.figure_pixels(proc, wid, colour)} pixels")
         close_panel(s)
         proc.wait(timeout=10)
 

@@ -1,9 +1,7 @@
 """Files dropped on the figure, dragging it, and the right click."""
 
 import os
-import signal
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import Recorder, Session, check, run_tests, write_tone, stopped  # noqa: E402
@@ -40,7 +38,6 @@ def windows_named(s, names):
 
 def frame_position(s, wid):
     """The top-left of the window's frame: where a window was asked to be."""
-    from Xlib import X
     w = s.d.create_resource_object("window", wid)
     while True:
         tree = w.query_tree()
@@ -153,7 +150,7 @@ def test_drag_moves_the_pivot_and_right_click_restores_the_panel():
         release = (x + 40 + 300, y + 30 + 200)
         s.xdotool("mouseup", "1")
         s.wait_hanging_from(wid, release[0] - 48, release[1] - 48 - 128, 128)
-        panel = s.find_window("设定", only_visible=False)
+        s.find_window("设定", only_visible=False)
         check(not s.xdotool("search", "--onlyvisible", "--name", "^设定$", check=False), "panel visible at start")
         # Clicked while the program is stopped, so that the figure is where
         # it was read to be, on a pixel every frame covers.
@@ -170,22 +167,11 @@ def test_drag_moves_the_pivot_and_right_click_restores_the_panel():
               f"pivot {line[:2]} after release at {release}")
 
 
-def figure_pixels(s, proc, wid, colour):
-    """Pixels of the colour in the figure window, with the program stopped."""
-    os.kill(proc.pid, signal.SIGSTOP)
-    try:
-        x, y, w, h = s.window_geometry(wid)
-        px = s.settled_screenshot(x, y, 95, 95).load()
-        return sum(1 for yy in range(95) for xx in range(95) if px[xx, yy] == colour)
-    finally:
-        os.kill(proc.pid, signal.SIGCONT)
-
-
 def wait_figure_pixels(s, proc, wid, colour, least, what):
     counts = []
 
     def enough():
-        counts.append(figure_pixels(s, proc, wid, colour))
+        counts.append(s.figure_pixels(proc, wid, colour))
         return counts[-1] > least
     s.wait_for(enough, 10, f"{what} shows in only {counts[-1:]} pixels")
 
@@ -202,15 +188,10 @@ def test_picture_added_through_the_panel_survives_a_restart():
         proc = s.start(program)
         wid = s.find_window("Tassio")
         panel = s.find_window("设定", only_visible=False)
-        place = s.window_geometry(panel)
         s.xdotool("windowactivate", "--sync", str(panel))
         s.wait_active(panel)
-        # The window manager animates the restore: the panel is there when it
-        # is back at its place.
-        s.wait_for(lambda: s.is_viewable(panel) and s.window_geometry(panel) == place, 5,
-                   "the panel did not come back to its place")
         # "打开图片" sits at (77, 87) + (38, 14) / 2 of the panel's 186 x 157 units.
-        px, py, pw, ph = s.window_geometry(panel)
+        px, py, pw, ph = s.wait_settled(panel, "the restored panel")
         s.xdotool("mousemove", str(px + pw * 96 // 186), str(py + ph * 94 // 157))
         s.xdotool("click", "1")
         chooser = s.wait_for(lambda: s.xdotool("search", "--onlyvisible", "--name", "Bitmap|打开|Open",

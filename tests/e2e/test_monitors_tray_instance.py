@@ -61,9 +61,11 @@ def test_corners_land_on_the_pivots_monitor():
         write_settings(program, "1500,200,100,128,64,1,0,1,0,NULL NULL")
         proc = s.start(program)
         fig = s.find_window("Tassio")
-        time.sleep(0.5)
-        cx, cy = figure_centre(s, fig)
-        check(1024 <= cx < 2048 and cy < 600, f"a pivot on the second monitor was not kept: centre {cx},{cy}")
+
+        def on_second():
+            cx, cy = figure_centre(s, fig)
+            return 1024 <= cx < 2048 and cy < 600
+        s.wait_for(on_second, 5, lambda: f"a pivot on the second monitor was not kept: centre {figure_centre(s, fig)}")
 
         panel = s.find_window("设定", only_visible=False)
         s.xdotool("windowactivate", "--sync", str(panel))
@@ -74,12 +76,13 @@ def test_corners_land_on_the_pivots_monitor():
         rx, ry, rw, rh = right
         for key, side, height in steps:
             s.xdotool("key", key)
-            time.sleep(0.6)  # a few ticks at 100 ms: the figure is at its new pivot
-            cx, cy = figure_centre(s, fig)
-            check(rx <= cx < rx + rw and ry <= cy < ry + rh,
-                  f"{key}: figure centre {cx},{cy} is not on the second monitor")
-            check((cx < rx + rw // 2) == (side == "left"), f"{key}: centre x {cx} is not on the {side}")
-            check((cy < ry + rh // 2) == (height == "top"), f"{key}: centre y {cy} is not at the {height}")
+
+            def in_corner():
+                cx, cy = figure_centre(s, fig)
+                return (rx <= cx < rx + rw and ry <= cy < ry + rh and (cx < rx + rw // 2) == (side == "left")
+                        and (cy < ry + rh // 2) == (height == "top"))
+            s.wait_for(in_corner, 5, lambda: f"{key}: figure centre {figure_centre(s, fig)} is not at the "
+                                             f"{height} {side} of the second monitor {right}")
         finish(s, proc)
         # Top right of the second monitor: 2048 - 0.8 * 128 - 96 = 1849.6.
         check(saved_pivot(program) == (1849, 20), f"saved pivot {saved_pivot(program)}")
@@ -100,9 +103,11 @@ def test_a_drag_across_monitors_moves_the_pivot_there():
             s.xdotool("mousemove", str(x + 40 + step * 100), "400")
             time.sleep(0.02)
         s.xdotool("mousemove", "1500", "400", "mouseup", "1")
-        time.sleep(0.6)
-        cx, cy = figure_centre(s, fig)
-        check(1024 <= cx < 2048 and cy < 600, f"after the drag the figure centre is {cx},{cy}")
+
+        def on_second():
+            cx, cy = figure_centre(s, fig)
+            return 1024 <= cx < 2048 and cy < 600
+        s.wait_for(on_second, 5, lambda: f"after the drag the figure centre is {figure_centre(s, fig)}")
         finish(s, proc)
         check(saved_pivot(program) == (1500 - 48, 400 - 48 - 128), f"saved pivot {saved_pivot(program)}")
 
@@ -125,10 +130,12 @@ def test_a_pivot_off_every_monitor_starts_at_the_first_run_place():
             write_settings(program, f"{saved[0]},{saved[1]},100,128,64,1,0,1,0,NULL NULL")
             proc = s.start(program)
             fig = s.find_window("Tassio")
-            time.sleep(0.5)
-            cx, cy = figure_centre(s, fig)
-            check(abs(cx - (expected[0] + 48)) <= 128 and expected[1] + 48 <= cy <= expected[1] + 128 + 96,
-                  f"{saved}: figure centre {cx},{cy}, pivot should be {expected}")
+
+            def near_expected():
+                cx, cy = figure_centre(s, fig)
+                return abs(cx - (expected[0] + 48)) <= 128 and expected[1] + 48 <= cy <= expected[1] + 128 + 96
+            s.wait_for(near_expected, 5,
+                       lambda: f"{saved}: figure centre {figure_centre(s, fig)}, pivot should be {expected}")
             finish(s, proc)
             check(saved_pivot(program) == expected, f"{saved}: saved pivot {saved_pivot(program)}, wanted {expected}")
 
@@ -244,10 +251,9 @@ def test_a_killed_instance_does_not_block_the_next_start():
         write_settings(program, "300,100,100,128,64,1,0,1,0,NULL NULL")
         first = s.start(program)
         s.find_window("Tassio")
-        time.sleep(0.5)
+        s.wait_for(lambda: os.path.exists(settings_file(program) + ".lock"), 5, "no lock file was left to test with")
         first.kill()
         first.wait(timeout=10)
-        check(os.path.exists(settings_file(program) + ".lock"), "no lock file was left to test with")
         s.wait_for(lambda: visible_windows(s, "Tassio") == [], 5, "the killed figure stayed")
 
         second = s.start(program)
@@ -322,9 +328,8 @@ def test_a_screen_of_two_device_pixels_to_a_pixel():
         first = s.wait_for(created, 5, "the figure window's creation was not seen")
         # 512 x 384 logical: the first place is (512 - 1.5 * 128, 384 - 96).
         check(first == (640, 576, 192, 192), f"first window {first}, wanted 192 x 192 at (640, 576)")
-        time.sleep(0.3)
-        x, y, w, h = s.window_geometry(fig)
-        check(w == 190 and h in (190, 192), f"a swinging window is {w} x {h}, wanted 190 x 190 or 192")
+        s.wait_for(lambda: s.window_geometry(fig)[2:] in ((190, 190), (190, 192)), 5,
+                   lambda: f"a swinging window is {s.window_geometry(fig)[2:]}, wanted 190 x 190 or 192")
 
         # Drag: the grabbed point stays under the pointer, in device pixels.
         # The press lands while the program is stopped, so that the figure
@@ -340,20 +345,18 @@ def test_a_screen_of_two_device_pixels_to_a_pixel():
         s.xdotool("mouseup", "1")
         # Let go at (250, 150) logical: pivot (202, -26); swinging, the window
         # stays within the string's reach of it, in device pixels.
-        time.sleep(0.3)
-        x, y, _, _ = s.window_geometry(fig)
-        check(2 * (202 - 128) <= x <= 2 * (202 + 128) and 2 * (-26 + 88) <= y <= 2 * (-26 + 128),
-              f"after the drag the window is at {(x, y)}")
+        def near(pivot):
+            x, y, _, _ = s.window_geometry(fig)
+            return (2 * (pivot[0] - 128) <= x <= 2 * (pivot[0] + 128)
+                    and 2 * (pivot[1] + 88) <= y <= 2 * (pivot[1] + 128))
+        s.wait_for(lambda: near((202, -26)), 5, lambda: f"after the drag the window is at {s.window_geometry(fig)[:2]}")
 
         # The top-left corner button: pivot (150, 20) logical, the figure at
         # rest 128 below it.
         panel = s.find_window("设定", only_visible=False)
         s.xdotool("windowactivate", "--sync", str(panel))
         s.xdotool("key", "space")
-        time.sleep(0.6)
-        x, y, _, _ = s.window_geometry(fig)
-        check(2 * (150 - 128) <= x <= 2 * (150 + 128) and 2 * (20 + 88) <= y <= 2 * (20 + 128),
-              f"top left corner: the window is at {(x, y)}")
+        s.wait_for(lambda: near((150, 20)), 5, lambda: f"top left corner: the window is at {s.window_geometry(fig)[:2]}")
         finish(s, proc)
         check(saved_pivot(program) == (150, 20), f"saved pivot {saved_pivot(program)}, wanted logical (150, 20)")
 

@@ -55,7 +55,6 @@ def figure_visible(s, wid, cover_colour):
 
 
 def stacking_run(on_top):
-    from Xlib import X
     with Session() as s:
         program = s.install_program(BINARY)
         write_settings(program, f"300,200,100,128,64,{1 if on_top else 0},0,1,0,NULL NULL")

@@ -4,7 +4,6 @@ that closing the panel saves the settings that the next start resumes."""
 import os
 import signal
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import Session, check, load_frames, pattern_pixel, run_tests  # noqa: E402
