@@ -11,6 +11,7 @@ import time
 
 from PIL import Image
 from Xlib import X, Xatom, display as xdisplay
+from Xlib.xobject.drawable import Window
 
 WIDTH, HEIGHT = 1024, 768
 # Deadlines stretch by this factor where the program runs slower on purpose
@@ -330,8 +331,18 @@ class Session:
         self.wait_for(moved_enough, timeout, f"the figure moved only {moves[0]} of {count} times")
 
     def wait_active(self, wid, timeout=10):
-        self.wait_for(lambda: self.xdotool("getactivewindow", check=False) == str(wid), timeout,
-                      f"window {wid} never became active")
+        """Waits until the window manager calls the window active and the X
+        server gives it the keyboard: keys typed then reach it."""
+        self.wait_for(lambda: self.xdotool("getactivewindow", check=False) == str(wid) and self.has_focus(wid),
+                      timeout, f"window {wid} never became active")
+
+    def has_focus(self, wid):
+        focus = self.d.get_input_focus().focus
+        while isinstance(focus, Window) and focus.id != self.root.id:
+            if focus.id == wid:
+                return True
+            focus = focus.query_tree().parent
+        return False
 
     # The program ---------------------------------------------------------
 

@@ -69,6 +69,7 @@ def test_corners_land_on_the_pivots_monitor():
 
         panel = s.find_window("设定", only_visible=False)
         s.xdotool("windowactivate", "--sync", str(panel))
+        s.wait_active(panel)
         # The first corner button has the focus: space clicks it, and the
         # arrows move to the other corners of the group, clicking each.
         steps = [("space", "left", "top"), ("Down", "left", "bottom"), ("Right", "right", "bottom"),
@@ -294,6 +295,7 @@ def test_settings_that_cannot_be_saved_are_reported():
             s.screenshot().save(os.path.join(os.environ.get("TASSIO_SHOTS", s.tmp), "unsaved-box.png"))
             check(proc.poll() is None, "the program ended before the message was answered")
             s.xdotool("windowactivate", "--sync", str(box))
+            s.wait_active(box)
             s.xdotool("key", "Return")
             proc.wait(timeout=10)
         finally:
@@ -355,6 +357,7 @@ def test_a_screen_of_two_device_pixels_to_a_pixel():
         # rest 128 below it.
         panel = s.find_window("设定", only_visible=False)
         s.xdotool("windowactivate", "--sync", str(panel))
+        s.wait_active(panel)
         s.xdotool("key", "space")
         s.wait_for(lambda: near((150, 20)), 5, lambda: f"top left corner: the window is at {s.window_geometry(fig)[:2]}")
         finish(s, proc)
