@@ -19,7 +19,7 @@ def _client_message(d, target, source, type_name, data):
     d.flush()
 
 
-def drop_files(display_name, target_id, paths, x, y, timeout=5.0):
+def drop_files(display_name, target_id, paths, x, y, timeout=10.0):
     """Drops paths on window target_id at root position (x, y). Returns True
     when the target accepted and finished the drop."""
     r = drop(display_name, target_id, paths, x, y, timeout=timeout)
@@ -28,16 +28,18 @@ def drop_files(display_name, target_id, paths, x, y, timeout=5.0):
 
 class DropResult:
     def __init__(self):
+        self.answered = False   # an XdndStatus arrived
         self.accepted = False   # the target's last XdndStatus accepted the drop
         self.finished = False   # XdndFinished arrived
         self.finished_accepted = False  # and said the drop was taken
         self.action = None      # the action XdndFinished reports as done, by name
 
     def __repr__(self):
-        return f"DropResult(accepted={self.accepted}, finished={self.finished}, action={self.action})"
+        return (f"DropResult(answered={self.answered}, accepted={self.accepted}, finished={self.finished}, "
+                f"action={self.action})")
 
 
-def drop(display_name, target_id, paths, x, y, action="XdndActionCopy", offered=None, timeout=5.0):
+def drop(display_name, target_id, paths, x, y, action="XdndActionCopy", offered=None, timeout=10.0):
     """Drops paths (str, or bytes for names in any encoding) on window
     target_id at root position (x, y), proposing action; offered lists the
     actions the source allows (its XdndActionList), none when not given."""
@@ -68,6 +70,7 @@ def drop(display_name, target_id, paths, x, y, action="XdndActionCopy", offered=
                 continue
             ev = d.next_event()
             if ev.type == X.ClientMessage and ev.client_type == _atom(d, "XdndStatus"):
+                result.answered = True
                 result.accepted = bool(ev.data[1][1] & 1)
                 if not dropped:
                     dropped = True
@@ -88,6 +91,13 @@ def drop(display_name, target_id, paths, x, y, action="XdndActionCopy", offered=
                 result.finished_accepted = bool(ev.data[1][1] & 1)
                 atom = ev.data[1][2]
                 result.action = d.get_atom_name(atom) if atom else None
+        if not dropped:
+            # A source that gives up says so, or the target would take the
+            # next drag for this one.
+            _client_message(d, target, source, "XdndLeave", [source.id])
         return result
     finally:
+        # The server carries out what this connection sent before anything
+        # from the next drop's connection: a late XdndLeave would end that one.
+        d.sync()
         d.close()
