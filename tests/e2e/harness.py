@@ -282,6 +282,18 @@ class Session:
             time.sleep(0.01)
         raise AssertionError(message() if callable(message) else message)
 
+    def repaint_screen(self):
+        """Has every window and the desktop drawn afresh, as a window that
+        comes and goes over the whole screen does: what a compositing manager
+        shows afterwards is what it draws now, not what it left behind."""
+        cover = self.root.create_window(0, 0, self.width, self.height, 0, X.CopyFromParent,
+                                        override_redirect=True, background_pixel=0)
+        cover.map()
+        self.d.sync()
+        cover.unmap()
+        cover.destroy()
+        self.d.sync()
+
     def settled_screenshot(self, x=0, y=0, w=None, h=None):
         """A screenshot once the screen has stopped changing: two in a row
         alike, after whatever the stopped program sent has been drawn."""

@@ -87,10 +87,14 @@ def frozen_shot(s, proc, wid):
 
 def check_exact(s, proc, wid, what):
     # A compositing manager may fade a new window in: the first shots that
-    # match count, within a few seconds.
+    # match count, within a few seconds. Between shots the screen is drawn
+    # afresh: a shadow or box drawn with the figure comes back, a stale
+    # remnant of the compositor's own does not (xcompmgr left one, once).
     seen = []
 
     def exact():
+        if seen:
+            s.repaint_screen()
         shot, geometry = frozen_shot(s, proc, wid)
         seen[:] = [shot, *differences(shot, pattern_pixel, geometry)]
         return seen[1] == 0 and seen[2]
