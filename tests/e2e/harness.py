@@ -457,7 +457,7 @@ class Session:
             time.sleep(0.05)
             return seen[-1] is not None and seen[-3:] == [seen[-1]] * 3
 
-        self.wait_for(settled, timeout, f"{what} did not settle: {seen[-3:]}")
+        self.wait_for(settled, timeout, lambda: f"{what} did not settle: {seen[-3:]}")
         return seen[-1]
 
     def figure_pixels(self, proc, wid, colour):
