@@ -467,6 +467,15 @@ class Session:
             px = self.settled_screenshot(x, y, 95, 95).load()
             return sum(1 for yy in range(95) for xx in range(95) if px[xx, yy] == colour)
 
+    def wait_figure_pixels(self, proc, wid, colour, least, what, timeout=10):
+        """Waits until more than least pixels of the figure show the colour."""
+        counts = []
+
+        def enough():
+            counts.append(self.figure_pixels(proc, wid, colour))
+            return counts[-1] > least
+        self.wait_for(enough, timeout, lambda: f"{what} shows in only {counts[-1:]} pixels")
+
     def window_geometry(self, wid):
         """Position on the root and size of a window, from the X server."""
         w = self.d.create_resource_object("window", wid)

@@ -119,8 +119,7 @@ def test_dropped_picture_with_a_gbk_name_becomes_the_figure_and_is_saved_by_its_
         wid = s.find_window("Tassio")
         r = drop_on_figure(s, wid, [picture], action=MOVE, offered=[MOVE, COPY])
         check(r.finished and r.action == COPY, f"drop: {r}")
-        s.wait_for(lambda: s.figure_pixels(proc, wid, colour) > 1000, 10,
-                   lambda: f"the GBK named picture shows in {s.figure_pixels(proc, wid, colour)} pixels of the figure")
+        s.wait_figure_pixels(proc, wid, colour, 1000, "the GBK named picture")
         close_panel(s)
         proc.wait(timeout=10)
         with open(os.path.join(os.path.dirname(program), "Tassio.ini"), "rb") as f:
@@ -130,8 +129,7 @@ def test_dropped_picture_with_a_gbk_name_becomes_the_figure_and_is_saved_by_its_
         # Read back by its bytes: after a restart it is the figure again.
         proc = s.start(program)
         wid = s.find_window("Tassio")
-        s.wait_for(lambda: s.figure_pixels(proc, wid, colour) > 1000, 10,
-                   lambda: f"after a restart the picture shows in {s.figure_pixels(proc, wid, colour)} pixels")
+        s.wait_figure_pixels(proc, wid, colour, 1000, "after a restart, the picture")
         close_panel(s)
         proc.wait(timeout=10)
 

@@ -88,7 +88,7 @@ def test_dropped_pictures_become_figures():
         proc = s.start(program)
         wid = s.find_window("Tassio")
         check(drop_on_figure(s, wid, pics), "drop not accepted")
-        wait_figure_pixels(s, proc, wid, (20, 40, 220), 3000, "the last dropped picture")
+        s.wait_figure_pixels(proc, wid, (20, 40, 220), 3000, "the last dropped picture")
         s.close_panel()
         proc.wait(timeout=10)
         lines = open(os.path.join(os.path.dirname(program), "Tassio.ini")).read().splitlines()
@@ -167,15 +167,6 @@ def test_drag_moves_the_pivot_and_right_click_restores_the_panel():
               f"pivot {line[:2]} after release at {release}")
 
 
-def wait_figure_pixels(s, proc, wid, colour, least, what):
-    counts = []
-
-    def enough():
-        counts.append(s.figure_pixels(proc, wid, colour))
-        return counts[-1] > least
-    s.wait_for(enough, 10, f"{what} shows in only {counts[-1:]} pixels")
-
-
 def test_picture_added_through_the_panel_survives_a_restart():
     with Session() as s:
         program = s.install_program(BINARY)
@@ -203,7 +194,7 @@ def test_picture_added_through_the_panel_survives_a_restart():
         s.wait_active(naming)
         s.xdotool("type", "--delay", "5", "my dog")
         s.xdotool("key", "Return")
-        wait_figure_pixels(s, proc, wid, colour, 2000, "the new picture")
+        s.wait_figure_pixels(proc, wid, colour, 2000, "the new picture")
         s.close_panel()
         proc.wait(timeout=10)
         lines = open(os.path.join(os.path.dirname(program), "Tassio.ini")).read().splitlines()
@@ -213,7 +204,7 @@ def test_picture_added_through_the_panel_survives_a_restart():
         # After a restart the picture is still the figure, still selected.
         proc = s.start(program)
         wid = s.find_window("Tassio")
-        wait_figure_pixels(s, proc, wid, colour, 2000, "after a restart, the picture")
+        s.wait_figure_pixels(proc, wid, colour, 2000, "after a restart, the picture")
         s.close_panel()
         proc.wait(timeout=10)
         again = open(os.path.join(os.path.dirname(program), "Tassio.ini")).read().splitlines()
