@@ -77,7 +77,10 @@ Pivot firstRunPivot(const ScreenRect& monitor, int length, int size)
     if (x < monitor.left)
         x = monitor.left;
     // The rest place is length below the pivot, as far as the motion goes.
-    const int y = clampToInt(static_cast<long long>(monitor.bottom) - size - heldCoord(length));
+    // Hanging upwards (a negative length) the figure swings down from its
+    // rest place: it rests at the top, so that the swing stays in sight.
+    const long long rest = length >= 0 ? static_cast<long long>(monitor.bottom) - size : monitor.top;
+    const int y = clampToInt(rest - heldCoord(length));
     return { x, y };
 }
 

@@ -60,8 +60,10 @@ bool figureVisibleAtRest(const MonitorLayout& layout, Pivot pivot, int length, i
 // The pivot of the first run on this monitor: the figure rests at the
 // bottom, one and a half string lengths left of the right edge. Whatever the
 // length (a hand-edited one may be negative or huge), the figure at rest is
-// on the monitor: a negative length counts by its size, and a place left of
-// the monitor's edge is held to it.
+// on the monitor: a place past the monitor's left or right edge is held to
+// it, and with a negative length, which hangs the figure above its pivot,
+// the figure rests at the top, one and a half lengths (by size) from the
+// right edge.
 Pivot firstRunPivot(const ScreenRect& monitor, int length, int size);
 
 // The pivot to keep when the monitors are as given: the pivot itself when

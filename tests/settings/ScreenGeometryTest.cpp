@@ -95,17 +95,19 @@ TEST(ScreenGeometry, FirstRunPlaceShowsForAnyLength)
             const Pivot rest = restPlace(p, length);
             EXPECT_TRUE(figureVisibleAtRest(MonitorLayout { { m }, 0 }, p, length, kSize))
                 << "monitor at " << m.left << " of width " << m.width() << ", length " << length;
-            // It rests on the bottom edge, wholly on the monitor where it fits.
-            EXPECT_EQ(rest.y, m.bottom - kSize) << length;
+            // It rests on the bottom edge (the top, hanging upwards), wholly
+            // on the monitor where it fits.
+            EXPECT_EQ(rest.y, length >= 0 ? m.bottom - kSize : m.top) << length;
             if (m.width() >= kSize) {
                 EXPECT_GE(rest.x, m.left) << length;
                 EXPECT_LE(rest.x, m.right - kSize / 2) << length;
             }
         }
     }
-    // The case: a length of -300 on 1024 x 768 rests at (574, 672),
-    // 450 pixels left of the right edge, as a length of 300 would.
-    EXPECT_EQ(firstRunPivot(kOne, -300, kSize), (Pivot { 574, 972 }));
+    // A length of -300 on 1024 x 768 put the figure at (1657, 736) as it
+    // swung. Now it rests at (574, 0), 450 pixels left of the right edge as
+    // with a length of 300, and swings down from there.
+    EXPECT_EQ(firstRunPivot(kOne, -300, kSize), (Pivot { 574, 300 }));
     EXPECT_EQ(firstRunPivot(kOne, 5000, kSize), (Pivot { 0, 768 - 96 - 5000 }));
     EXPECT_EQ(firstRunPivot(kOne, 0, kSize), (Pivot { 1024 - 96, 768 - 96 }));
     // Held like the motion holds its offsets.
@@ -132,7 +134,7 @@ TEST(ScreenGeometry, PivotOnScreenWhenTheMonitorsChange)
         { "still on the smaller screen", small, { 300, 100 }, 128, { 300, 100 } },
         { "right monitor unplugged", one, { 1500, 200 }, 128, { 832, 544 } },
         { "right monitor still there", two, { 1500, 200 }, 128, { 1500, 200 } },
-        { "negative length, off-screen", small, { 1474, 972 }, -300, { 190, 684 } },
+        { "negative length, off-screen", small, { 1474, 972 }, -300, { 190, 300 } },
         { "no monitors: nothing to judge by", MonitorLayout {}, { 5000, 5000 }, 128, { 5000, 5000 } },
         // Unlike at start, -1 is an ordinary pivot here: the figure is placed.
         { "pivot at x -1, off-screen", small, { -1, 5000 }, 128, { 448, 256 } },
