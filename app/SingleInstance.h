@@ -49,11 +49,10 @@ public:
     // What the first instance does when a later start asks: bring the panel up.
     std::function<void()> onRaiseRequest;
 
-    // The lock file, the socket's name, and the name held in the abstract
-    // namespace; all follow from the settings path.
+    // The lock file and the socket's name; both follow from the settings
+    // path, as does the name held in the abstract namespace.
     const QString& lockPath() const { return lockPath_; }
     const QString& serverName() const { return serverName_; }
-    const std::string& uniqueName() const { return uniqueName_; }
     // Whether this instance holds the lock file's flock (not where no lock
     // file could be made, or the file system has no locks).
     bool holdsLockFile() const { return lockFd_ >= 0; }
