@@ -135,31 +135,6 @@ TEST_F(SettingsPanel, CreatesTheFigureWindowAndStartsMinimisedAtTheCentre)
         EXPECT_TRUE(sizes.contains(QSize(s, s))) << "icon size " << s;
 }
 
-// A hand-edited length the slider cannot give still starts the figure on the
-// screen: the first-run place is judged by the length as read.
-TEST_F(SettingsPanel, FirstRunWithALengthFromAnEditedFileIsOnTheScreen)
-{
-    const struct {
-        int length;
-        QRect window;
-    } cases[] = {
-        { -300, QRect(574, 0, 96, 96) }, // hanging upwards, from the top
-        { 5000, QRect(0, 672, 96, 96) },
-        { 0, QRect(928, 672, 96, 96) },
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.length);
-        settings = AppSettings();
-        settings.pendulumLength = c.length;
-        window.destroyWindow();
-        makePanel();
-        EXPECT_EQ(window.geometry(), c.window);
-        EXPECT_EQ(settings.pendulumLength, c.length) << "the length is kept as read";
-        EXPECT_EQ(settings.anchorY + c.length, c.window.y());
-        panel.reset();
-    }
-}
-
 TEST_F(SettingsPanel, MonitorsChangedBringTheFigureAndThePanelBack)
 {
     settings.anchorX = 832;

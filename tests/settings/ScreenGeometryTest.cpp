@@ -128,8 +128,8 @@ TEST(ScreenGeometry, PivotOnScreenWhenTheMonitorsChange)
     const MonitorLayout one { { kOne }, 0 };
     const MonitorLayout two { { kMiddle, kRight }, 0 };
     const Case cases[] = {
-        // The case: 1024 x 768 became 640 x 480 under a figure that
-        // swung at (903, 650), from the first-run pivot of the large screen.
+        // 1024 x 768 became 640 x 480 (a monitor swapped, a laptop undocked)
+        // under a figure that swung from the large screen's first-run pivot.
         { "screen shrunk under the first-run place", small, { 832, 544 }, 128, { 448, 256 } },
         { "still on the smaller screen", small, { 300, 100 }, 128, { 300, 100 } },
         { "right monitor unplugged", one, { 1500, 200 }, 128, { 832, 544 } },
