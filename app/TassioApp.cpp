@@ -6,6 +6,7 @@
 #include "pictures/PictureWindow.h"
 #include "pictures/TextWindow.h"
 #include "platform/Desktop.h"
+#include "platform/MonitorWatcher.h"
 #include "platform/SoundPlayer.h"
 #include "settings/SettingsFile.h"
 #include "settings/ScreenGeometry.h"
@@ -79,9 +80,11 @@ void TassioApp::keepViewer(QWidget* viewer)
 
 void TassioApp::showPanel()
 {
+    if (!panel_)
+        return;
+    panel_->keepOnScreen(monitorLayout());
     // The tray's way back to the panel serves every window, with a tray or without.
-    if (tray_)
-        tray_->showPanel();
+    TrayIcon::bringUp(panel_);
 }
 
 void TassioApp::figureAdded(const std::string& name)
@@ -178,14 +181,18 @@ int TassioApp::initInstance()
     case SingleInstance::Outcome::Raised:
         return 0;
     case SingleInstance::Outcome::NoAnswer:
-        std::fprintf(stderr, "tassio: another Tassio runs with %s and does not answer; not starting a second one\n",
+        std::fprintf(stderr,
+                     "tassio: another Tassio runs with %s (here, or on another machine sharing the folder) and does "
+                     "not answer; not starting a second one\n",
                      settingsPath.c_str());
         return 1;
     case SingleInstance::Outcome::First:
-    case SingleInstance::Outcome::Unguarded:
         break;
     }
-    instance.onRaiseRequest = [this] { TrayIcon::bringUp(panel_); };
+    instance.onRaiseRequest = [this] { showPanel(); };
+    // No other instance writes now: temporary files beside the settings are
+    // what a save cut short (killed at logout) left behind.
+    removeSettingsLeftovers(settingsPath);
 
     readSettingsFile(settingsReadPath(settingsPath, executablePath()), settings);
     // A pivot saved on a monitor that is gone would leave the figure where no
@@ -204,6 +211,14 @@ int TassioApp::initInstance()
         // menu ends the run the normal way.
         auto tray = std::make_unique<TrayIcon>(&panel, [&panel] { panel.accept(); });
         tray_ = tray.get();
+        // A monitor unplugged, the screen made smaller: the figure and the
+        // panel come back where they can be seen, by the rules of the start.
+        MonitorWatcher monitors;
+        QObject::connect(&monitors, &MonitorWatcher::changed, &panel, [this, &panel] {
+            const MonitorLayout layout = monitorLayout();
+            swingWindow.keepOnScreen(layout);
+            panel.keepOnScreen(layout);
+        });
         // Runs until the panel closes, like a modal dialog, but without
         // blocking input to the figure and the viewers: the panel has no owner
         // to disable.

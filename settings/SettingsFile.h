@@ -18,6 +18,17 @@ void readSettingsFile(const std::string& path, AppSettings& settings);
 // may write (mode a-w) is left alone: the call returns false.
 bool writeSettingsFile(const std::string& path, const AppSettings& settings);
 
+// A temporary file that a write of the settings file named settingsName left
+// behind when it was cut short (killed before its rename): settingsName
+// followed by .tmp-XXXXXX, or by .XXXXXX as earlier versions named them,
+// XXXXXX being six letters and digits that do not read as a word or number.
+bool isSettingsLeftover(const std::string& fileName, const std::string& settingsName);
+
+// Removes such leftovers beside the settings file (and beside its link
+// target): only plain files of this user. Call it while no other instance
+// can be writing. Returns how many went.
+int removeSettingsLeftovers(const std::string& path);
+
 // Where a write of path lands: the file at the end of its chain of symbolic
 // links (relative links taken from the link's folder); path itself when it is
 // no link. A dangling link gives the name its target would have.

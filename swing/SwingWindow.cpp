@@ -70,19 +70,17 @@ void SwingWindow::createWindow()
 {
     if (created_)
         return;
-    DesktopRect screen = desktopRect();
     const int length = settings_.pendulumLength;
-    int x, y;
-    if (settings_.anchorX == -1) {
-        x = static_cast<int>(screen.right - 1.5 * length);
-        y = screen.bottom - kSize;
-    } else {
-        // A hand-edited file may hold any int; the window's edges must not
-        // overflow.
-        x = std::clamp(settings_.anchorX, -(1 << 24), 1 << 24);
-        y = static_cast<int>(std::clamp<long long>(static_cast<long long>(settings_.anchorY) + length,
-                                                   -(1 << 24), 1 << 24));
-    }
+    // The first run hangs the figure at the bottom right of the primary
+    // monitor; the window starts at rest under its pivot.
+    const Pivot pivot = settings_.anchorX == -1
+        ? firstRunPivot(monitorLayout().primaryRect(), length, kSize)
+        : Pivot { settings_.anchorX, settings_.anchorY };
+    // Held like every place the motion gives: a hand-edited file may hold any
+    // int, and the window's edges must not overflow.
+    const Pivot rest = restPlace(pivot, length);
+    const int x = rest.x;
+    const int y = rest.y;
     setAcceptDrops(true);
     keepAbove_ = settings_.alwaysOnTop == 1;
     // The motion, the pointer and the desktop are in logical pixels; the
@@ -96,8 +94,8 @@ void SwingWindow::createWindow()
         loadBuiltInFigure(0);
 
     if (settings_.anchorX == -1) {
-        settings_.anchorX = static_cast<int>(screen.right - 1.5 * length);
-        settings_.anchorY = screen.bottom - length - kSize;
+        settings_.anchorX = pivot.x;
+        settings_.anchorY = pivot.y;
     }
     if (settings_.soundFile != kNoFile)
         shell_.playSound(settings_.soundFile);
@@ -118,6 +116,20 @@ void SwingWindow::createWindow()
     makeSurface();
     created_ = true;
     restartSwingTimer();
+}
+
+void SwingWindow::keepOnScreen(const MonitorLayout& layout)
+{
+    const Pivot now { settings_.anchorX, settings_.anchorY };
+    const Pivot kept = pivotOnScreen(layout, now, settings_.pendulumLength, kSize);
+    if (kept == now)
+        return;
+    settings_.anchorX = kept.x;
+    settings_.anchorY = kept.y;
+    // Shown there at once, not a tick later; a drag in progress sets its own
+    // pivot when it ends.
+    if (created_ && !dragInProgress)
+        swingTick();
 }
 
 void SwingWindow::makeSurface()

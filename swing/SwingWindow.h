@@ -3,6 +3,7 @@
 #include "platform/FigureSurface.h"
 #include "settings/AppSettings.h"
 #include "settings/AppShell.h"
+#include "settings/ScreenGeometry.h"
 #include "swing/FigureCompositor.h"
 #include "swing/PendulumMotion.h"
 
@@ -29,6 +30,10 @@ public:
     // Stops the timer and takes the window off the screen.
     void destroyWindow();
     bool isCreated() const { return created_; }
+
+    // The monitors changed: a figure that no longer shows on any of them goes
+    // to the first-run place, as at start.
+    void keepOnScreen(const MonitorLayout& layout);
 
     // Timer 1: stop and start again with the current tickInterval.
     void killSwingTimer();

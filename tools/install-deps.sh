@@ -13,6 +13,7 @@ libgtest-dev libgmock-dev libbenchmark-dev
 libpulse-dev libxcb1-dev libxcb-shm0-dev libxcb-shape0-dev libxcb-xfixes0-dev
 fonts-wqy-microhei
 xvfb xauth openbox xdotool x11-utils x11-xserver-utils
+xserver-xorg-core xserver-xorg-video-dummy
 weston xwayland picom xcompmgr
 python3 python3-xlib python3-pil
 appstream desktop-file-utils man-db

@@ -58,33 +58,99 @@ wait
 """
 
 
+# Xorg with the dummy driver: a screen whose mode xrandr can change, as when
+# a monitor is unplugged. No input devices of its own (xdotool's go through
+# XTEST), no console switching.
+XORG_DUMMY_CONF = """
+Section "ServerFlags"
+    Option "AutoAddDevices" "false"
+    Option "AutoEnableDevices" "false"
+    Option "DontVTSwitch" "true"
+EndSection
+Section "Device"
+    Identifier "dummy"
+    Driver "dummy"
+    VideoRam 32768
+EndSection
+Section "Monitor"
+    Identifier "monitor"
+    HorizSync 5.0 - 1000.0
+    VertRefresh 5.0 - 200.0
+EndSection
+Section "Screen"
+    Identifier "screen"
+    Device "dummy"
+    Monitor "monitor"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Modes "{width}x{height}" "1024x768" "800x600" "640x480"
+        Virtual {width} {height}
+    EndSubSection
+EndSection
+"""
+XORG_DUMMY_DRIVER = "/usr/lib/xorg/modules/drivers/dummy_drv.so"
+
+
 class Session:
     """Xvfb + openbox. Use as a context manager. sound: False, True (PulseAudio)
-    or "pipewire"; either way a null sink named nul that Recorder records."""
+    or "pipewire"; either way a null sink named nul that Recorder records.
+    server: "xvfb", or "xorg" for Xorg's dummy driver, whose screen xrandr can
+    resize (Skip when it cannot run here)."""
 
-    def __init__(self, wm=True, width=WIDTH, height=HEIGHT, sound=False):
+    def __init__(self, wm=True, width=WIDTH, height=HEIGHT, sound=False, server="xvfb"):
         self.wm = wm
         self.sound = "pulseaudio" if sound is True else sound
+        self.server = server
         self.width, self.height = width, height
         self.procs = []
         self.groups = []  # process groups to end as a whole
         self.tmp = tempfile.mkdtemp(prefix="tassio-e2e-")
 
+    def _server_command(self, wfd):
+        if self.server == "xvfb":
+            return ["Xvfb", "-displayfd", str(wfd), "-screen", "0", f"{self.width}x{self.height}x24",
+                    "-noreset", "-nolisten", "tcp"]
+        missing = [what for what, there in (("Xorg", shutil.which("Xorg")),
+                                            ("its dummy driver", os.path.exists(XORG_DUMMY_DRIVER))) if not there]
+        if missing:
+            raise Skip("not installed: " + ", ".join(missing) + " (xserver-xorg-core, xserver-xorg-video-dummy)")
+        conf = os.path.join(self.tmp, "xorg.conf")
+        confdir = os.path.join(self.tmp, "xorg.conf.d")
+        os.makedirs(confdir, exist_ok=True)
+        with open(conf, "w") as f:
+            f.write(XORG_DUMMY_CONF.replace("{width}", str(self.width)).replace("{height}", str(self.height)))
+        self.server_log = os.path.join(self.tmp, "xorg.log")
+        return ["Xorg", "-displayfd", str(wfd), "-config", conf, "-configdir", confdir, "-logfile", self.server_log,
+                "-noreset", "-nolisten", "tcp", "-novtswitch", "-sharevts"]
+
     def __enter__(self):
         rfd, wfd = os.pipe()
-        xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(wfd), "-screen", "0", f"{self.width}x{self.height}x24",
-             "-noreset", "-nolisten", "tcp"],
-            pass_fds=(wfd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            command = self._server_command(wfd)
+        except BaseException:
+            os.close(rfd)
+            os.close(wfd)
+            shutil.rmtree(self.tmp, ignore_errors=True)
+            raise
+        server = subprocess.Popen(command, pass_fds=(wfd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(wfd)
         number = b""
         with os.fdopen(rfd, "rb") as r:
             while not number.endswith(b"\n"):
                 ch = r.read(1)
                 if not ch:
-                    raise RuntimeError("Xvfb did not start")
+                    break
                 number += ch
-        self.procs.append(xvfb)
+        self.procs.append(server)
+        if not number.endswith(b"\n"):
+            why = f"{command[0]} did not start"
+            if self.server == "xorg":
+                why += ": " + self._tail(self.server_log)
+            self.__exit__(None, None, None)
+            if self.server == "xorg":
+                raise Skip(why)
+            raise RuntimeError(why)
         self.display_name = ":" + number.decode().strip()
         self.env = dict(os.environ, DISPLAY=self.display_name, HOME=self.tmp,
                         XDG_RUNTIME_DIR=self.tmp, XDG_CONFIG_HOME=os.path.join(self.tmp, "config"))
@@ -131,8 +197,8 @@ class Session:
                 pass
         for p in reversed(self.procs):
             if p.poll() is None:
-                # Xvfb (the first) is asked, so that it takes its socket and
-                # lock file along; the others are killed.
+                # The X server (the first) is asked, so that it takes its
+                # socket and lock file along; the others are killed.
                 if p is self.procs[0]:
                     p.terminate()
                     try:
@@ -238,6 +304,17 @@ class Session:
     def pactl(self, *args):
         r = subprocess.run(["pactl", *args], env=self.env, capture_output=True, text=True)
         return r.stdout
+
+    def set_mode(self, width, height):
+        """Changes the mode of the screen's one connected output, as a
+        monitor swapped for a smaller one (Xorg's dummy driver only)."""
+        out = subprocess.run(["xrandr"], env=self.env, capture_output=True, text=True, check=True).stdout
+        output = next(line.split()[0] for line in out.splitlines() if " connected" in line)
+        subprocess.run(["xrandr", "--output", output, "--mode", f"{width}x{height}"], env=self.env, check=True,
+                       capture_output=True)
+        self.width, self.height = width, height
+        self.wait_for(lambda: self.root.get_geometry()._data["width"] == width, 5,
+                      f"the screen did not become {width} x {height}")
 
     def _wm_running(self):
         atom = self.d.intern_atom("_NET_SUPPORTING_WM_CHECK")
