@@ -32,6 +32,7 @@ def first_tick(angle, anchor_x, anchor_y, length=128, step=2, amplitude=32):
     angle = (angle + delta) % 256
     return anchor_x + ((cos[angle] * length) >> 8), anchor_y + ((sin[angle] * length) >> 8)
 
+
 def created_at(s, wid):
     """Where the window was created, from the root's CreateNotify (the root
     must be watched for it before the start): exact, where polling its
