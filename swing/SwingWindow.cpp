@@ -100,8 +100,8 @@ void SwingWindow::createWindow()
     if (settings_.soundFile != kNoFile)
         shell_.playSound(settings_.soundFile);
 
-    rect_ = { x, y, x + kSize, y + kSize };
-    setGeometry(x, y, kSize, kSize);
+    rect_ = { x, y, x + figure::kWindowWidth, y + figure::kWindowHeight };
+    setGeometry(x, y, figure::kWindowWidth, figure::kWindowHeight);
     if (!loader_) {
         loader_ = new SurfaceLoader(this);
         connect(loader_, &SurfaceLoader::compositingChanged, this, [this] {
@@ -144,13 +144,16 @@ void SwingWindow::makeSurface()
     winId();
     surface_ = loader_->create(*this, kind);
     setAttribute(Qt::WA_PaintOnScreen, !surface_->paintsThroughQt());
+    surface_->setSize(frameSizeAtRatio(figure::kWindowWidth, ratio_), frameSizeAtRatio(figure::kWindowHeight, ratio_),
+                      frameSizeAtRatio(figure::kShortWindowHeight, ratio_));
     surface_->setFrames(compositor.frames, FigureCompositor::kFrameCount);
-    surface_->setKeepAbove(keepAbove_);
     // The first picture before the window maps: read the screen there while
     // nothing of ours covers it.
     compositor.backgroundPending = -1;
     showAt(rect_);
     show();
+    surface_->mapped();
+    surface_->setKeepAbove(keepAbove_);
 }
 
 FigureSurface::Kind SwingWindow::surfaceKind() const
@@ -235,20 +238,23 @@ void SwingWindow::showAt(const WindowRect& r)
     rect_ = r;
     if (!surface_)
         return;
-    const WindowRect d { logicalToDevice(r.left, ratio_), logicalToDevice(r.top, ratio_),
-                         logicalToDevice(r.right, ratio_), logicalToDevice(r.bottom, ratio_) };
+    const int left = logicalToDevice(r.left, ratio_), top = logicalToDevice(r.top, ratio_);
+    // The motion's short rectangles: the window keeps its size, and its last
+    // row is cut away instead.
+    const bool cut = r.bottom - r.top < figure::kWindowHeight;
     const int k = PendulumMotion::frameIndex(settings_.swingAngle);
     const Bitmap* composite = nullptr;
     if (surface_->kind() == FigureSurface::Kind::Grabbed) {
         // The screen at the new place, while the window still stands at the
         // old one; the composite repairs what of the window it caught.
-        surface_->grab(d.left, d.top, compositor.screenCapture);
+        surface_->grab(left, top, compositor.screenCapture);
         const bool first = compositor.backgroundPending == -1;
-        composite = &compositor.paint(k, deviceRect_.left - d.left, deviceRect_.top - d.top,
+        composite = &compositor.paint(k, deviceLeft_ - left, deviceTop_ - top,
                                       first ? &compositor.screenCapture : nullptr);
     }
-    deviceRect_ = d;
-    surface_->show(d.left, d.top, d.right - d.left, d.bottom - d.top, k, composite);
+    deviceLeft_ = left;
+    deviceTop_ = top;
+    surface_->show(left, top, cut, k, composite);
 }
 
 QPaintEngine* SwingWindow::paintEngine() const

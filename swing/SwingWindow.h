@@ -85,9 +85,11 @@ private:
     SurfaceLoader* loader_ = nullptr;
     std::unique_ptr<FigureSurface> surface_;
     QBasicTimer timer_;
-    // Where the window is, in logical pixels and in the X server's.
-    WindowRect rect_ { 0, 0, FigureCompositor::kFrameSize, FigureCompositor::kFrameSize };
-    WindowRect deviceRect_ { 0, 0, FigureCompositor::kFrameSize, FigureCompositor::kFrameSize };
+    // Where the window is, in logical pixels (the motion's rectangle, whose
+    // height says whether the tick is short) and in the X server's.
+    WindowRect rect_ { 0, 0, figure::kWindowWidth, figure::kWindowHeight };
+    int deviceLeft_ = 0;
+    int deviceTop_ = 0;
     double ratio_ = 1.0;
     bool created_ = false;
     bool keepAbove_ = false;

@@ -553,6 +553,32 @@ class Session:
             return counts[-1] > least
         self.wait_for(enough, timeout, lambda: f"{what} shows in only {counts[-1:]} pixels")
 
+    def window_events(self, wid, seconds):
+        """What the X server tells of a window over seconds, in order:
+        ("configure", x, y, width, height) for each ConfigureNotify and
+        ("shape", kind, top, height) for each ShapeNotify (kind 0 bounding,
+        2 input; top and height of the shape's extents)."""
+        w = self.d.create_resource_object("window", wid)
+        w.change_attributes(event_mask=X.StructureNotifyMask)
+        w.shape_select_input(1)
+        self.d.sync()
+        shape_notify = self.d.extension_event.ShapeNotify
+        seen = []
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            while self.d.pending_events():
+                ev = self.d.next_event()
+                # A root watched for its children reports them too: each once.
+                if ev.type == X.ConfigureNotify and ev.window.id == wid and ev.event.id == wid:
+                    seen.append(("configure", ev.x, ev.y, ev.width, ev.height))
+                elif ev.type == shape_notify and ev.affected_window.id == wid:
+                    seen.append(("shape", ev.shape_kind, ev.extents_y, ev.extents_height))
+            time.sleep(0.002)
+        w.shape_select_input(0)
+        w.change_attributes(event_mask=X.NoEventMask)
+        self.d.sync()
+        return seen
+
     def window_geometry(self, wid):
         """Position on the root and size of a window, from the X server."""
         w = self.d.create_resource_object("window", wid)

@@ -119,7 +119,7 @@ TEST_F(SettingsPanel, CreatesTheFigureWindowAndStartsMinimisedAtTheCentre)
     // First run on the 1024 x 768 test screen with length 128.
     SettingsDialog& p = makePanel();
     EXPECT_TRUE(window.isCreated());
-    EXPECT_EQ(window.geometry(), QRect(832, 672, 96, 96));
+    EXPECT_EQ(window.geometry(), QRect(832, 672, 95, 96));
 
     EXPECT_EQ(p.windowTitle(), QStringLiteral("设定"));
     EXPECT_TRUE(p.windowState().testFlag(Qt::WindowMinimized));
