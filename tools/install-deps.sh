@@ -14,7 +14,7 @@ libpulse-dev libxcb1-dev libxcb-shm0-dev libxcb-shape0-dev libxcb-xfixes0-dev li
 fonts-wqy-microhei
 xvfb xauth openbox xdotool x11-utils x11-xserver-utils
 weston xwayland picom xcompmgr
-python3 python3-xlib python3-pil python3-dbus
+python3 python3-xlib python3-pil python3-dbus python3-gi
 appstream desktop-file-utils man-db
 oneko
 trayer
