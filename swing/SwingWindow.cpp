@@ -197,8 +197,9 @@ void SwingWindow::reconsider()
 {
     facts_.keepAbove = keepAbove_;
     facts_.composited = surface_ && surface_->kind() == FigureSurface::Kind::Argb;
-    const ScreenRect monitor = monitorHoldingPivot(monitorLayout(), { settings_.anchorX, settings_.anchorY },
-                                                   settings_.pendulumLength, kSize);
+    decidedPivot_ = { settings_.anchorX, settings_.anchorY };
+    decidedLength_ = settings_.pendulumLength;
+    const ScreenRect monitor = monitorHoldingPivot(monitorLayout(), decidedPivot_, decidedLength_, kSize);
     applyPresence(decidePresence(recent_, monitor, facts_));
 }
 
@@ -214,6 +215,8 @@ void SwingWindow::applyPresence(const Presence& p)
         surface_->setKeepAbove(false);
     }
     if (p.standAside && !was.standAside) {
+        // A drag cannot go on off the screen: its release would never come.
+        dragInProgress = 0;
         hide();
         // An unmapped window is told nothing of what covers it.
         facts_.obscured = facts_.obscuredByUnmanaged = false;
@@ -349,6 +352,12 @@ void SwingWindow::timerEvent(QTimerEvent* event)
 
 void SwingWindow::swingTick()
 {
+    // A pivot moved to another monitor (a corner button, a drag, the
+    // length) may put the figure where a fullscreen window is.
+    if (!(Pivot { settings_.anchorX, settings_.anchorY } == decidedPivot_) || settings_.pendulumLength != decidedLength_)
+        reconsider();
+    if (presence_.asleep)
+        return;
     showAt(motion.tick(settings_, rect_));
 }
 

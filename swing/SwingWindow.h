@@ -115,6 +115,9 @@ private:
     RecentWindows recent_;
     DesktopFacts facts_;
     Presence presence_;
+    // The pivot and length the last decision was made for.
+    Pivot decidedPivot_;
+    int decidedLength_ = 0;
     // Drag state: the press point in window coordinates.
     int dragInProgress = 0;
     int grabX = 0;

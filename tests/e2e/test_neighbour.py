@@ -224,6 +224,24 @@ def test_two_monitors():
         elsewhere.destroy()
         video.destroy()
         s.d.sync()
+
+        # Dragged onto the monitor of a fullscreen window, it stands aside
+        # there too.
+        other = client_window(s, "video R", (1200, 100, 320, 240), FULLSCREEN_COLOUR, fullscreen=True)
+        wait_fullscreen(s, other, right)
+        s.wait_ticks(wid, 3, 10)
+        with stopped(proc):
+            x, y, _, _ = s.window_geometry(wid)
+            s.xdotool("mousemove", str(x + 47), str(y + 47))
+            s.xdotool("mousedown", "1")
+        for px in range(x + 147, 1500, 150):
+            s.xdotool("mousemove", str(px), "300")
+        s.xdotool("mousemove", "1500", "300", "mouseup", "1")
+        wait_aside(s, proc, wid, right, "dragged onto the fullscreen window's monitor")
+        other.destroy()
+        s.d.sync()
+        wait_swinging(s, wid, "after the fullscreen window on its new monitor closed")
+        check(s.window_geometry(wid)[0] >= 1024, f"the figure is back at {s.window_geometry(wid)}, not on its new monitor")
         finish(s, proc)
 
 
