@@ -49,6 +49,7 @@ struct DesktopWatch::Private : QAbstractNativeEventFilter {
     std::uint8_t saverEvent = 0; // 0: no screen saver extension
     bool saverOn = false;
     xcb_window_t figure = XCB_WINDOW_NONE;
+    bool figureCovered = false; // as last told; an unmapped window is told nothing
 
     struct Watched {
         xcb_window_t id;
@@ -148,7 +149,11 @@ struct DesktopWatch::Private : QAbstractNativeEventFilter {
         }
         case XCB_VISIBILITY_NOTIFY: {
             const auto* e = reinterpret_cast<const xcb_visibility_notify_event_t*>(ev);
-            if (e->window == figure && figure != XCB_WINDOW_NONE) {
+            // Only fully covered or not matters: a figure swinging in and
+            // out from under a window's edge is not woken for more.
+            const bool fully = e->state == XCB_VISIBILITY_FULLY_OBSCURED;
+            if (e->window == figure && figure != XCB_WINDOW_NONE && fully != figureCovered) {
+                figureCovered = fully;
                 visibility = e->state;
                 queueFlush();
             }
@@ -487,6 +492,7 @@ void DesktopWatch::watchFigure(QWidget& figure)
         return;
     d_->figure = static_cast<xcb_window_t>(figure.winId());
     d_->visibility = -1;
+    d_->figureCovered = false;
     xcb_get_window_attributes_reply_t* a
         = xcb_get_window_attributes_reply(d_->c, xcb_get_window_attributes(d_->c, d_->figure), nullptr);
     if (a) {

@@ -217,9 +217,9 @@ void SwingWindow::applyPresence(const Presence& p)
     if (p.standAside && !was.standAside) {
         // A drag cannot go on off the screen: its release would never come.
         dragInProgress = 0;
+        // What covered it stays known: mapped again, it is told if that
+        // changed.
         hide();
-        // An unmapped window is told nothing of what covers it.
-        facts_.obscured = facts_.obscuredByUnmanaged = false;
     }
     if (!p.asleep && was.asleep) {
         if (surface_->kind() == FigureSurface::Kind::Grabbed) {
