@@ -64,6 +64,18 @@ def ask_fullscreen(s, win, on):
     s.d.sync()
 
 
+def fullscreen_on(s, name, monitor):
+    """A window shown first on the monitor, then asking for fullscreen, as a
+    video player does: the window manager makes it fullscreen where it is."""
+    x, y, w, h = monitor
+    win = client_window(s, name, (x + 100, y + 100, 320, 240), FULLSCREEN_COLOUR)
+    s.wait_for(lambda: x <= s.window_geometry(win.id)[0] < x + w, 10,
+               lambda: f"{name} is at {s.window_geometry(win.id)}, not on {monitor}")
+    ask_fullscreen(s, win, True)
+    wait_fullscreen(s, win, monitor)
+    return win
+
+
 def wait_fullscreen(s, win, monitor):
     s.wait_for(lambda: s.window_geometry(win.id) == monitor, 10,
                lambda: f"the window is at {s.window_geometry(win.id)}, not fullscreen on {monitor}")
@@ -199,8 +211,7 @@ def test_two_monitors():
         wait_swinging(s, wid, "at start")
 
         # Fullscreen on the other monitor: the figure swings on beside it.
-        other = client_window(s, "video R", (1200, 100, 320, 240), FULLSCREEN_COLOUR, fullscreen=True)
-        wait_fullscreen(s, other, right)
+        other = fullscreen_on(s, "video R", right)
         s.wait_ticks(wid, 10, 10)
         check(s.is_viewable(wid), "the figure left its monitor's screen for a window on the other")
         check(only_colour(s, right, FULLSCREEN_COLOUR) == 0, "something shows over the other monitor's window")
@@ -227,8 +238,7 @@ def test_two_monitors():
 
         # Dragged onto the monitor of a fullscreen window, it stands aside
         # there too.
-        other = client_window(s, "video R", (1200, 100, 320, 240), FULLSCREEN_COLOUR, fullscreen=True)
-        wait_fullscreen(s, other, right)
+        other = fullscreen_on(s, "video R", right)
         s.wait_ticks(wid, 3, 10)
         with stopped(proc):
             x, y, _, _ = s.window_geometry(wid)
