@@ -56,6 +56,20 @@ def client_window(s, name, rect, colour, fullscreen=False):
     return win
 
 
+def close_window(s, win):
+    """Destroys the window and waits until the window manager has let go of
+    it: python-xlib gives a freed id to the next window, which the window
+    manager must not take for the old one."""
+    win.destroy()
+    s.d.sync()
+    clients = s.d.intern_atom("_NET_CLIENT_LIST")
+
+    def gone():
+        listed = s.root.get_full_property(clients, Xatom.WINDOW)
+        return listed is None or win.id not in listed.value
+    s.wait_for(gone, 10, f"the window manager still lists window {win.id}")
+
+
 def ask_fullscreen(s, win, on):
     """What a program sends to go into or out of fullscreen (EWMH)."""
     message = event.ClientMessage(window=win, client_type=s.d.intern_atom("_NET_WM_STATE"),
@@ -158,8 +172,7 @@ def test_a_fullscreen_window_on_its_monitor_and_the_ways_it_ends():
             s.xdotool("windowminimize", "--sync", str(win.id))
 
         def destroy(win):
-            win.destroy()
-            s.d.sync()
+            close_window(s, win)
 
         def activate_another(win):
             return client_window(s, "other", (600, 50, 300, 200), PLAIN_COLOUR)
@@ -180,8 +193,7 @@ def test_a_fullscreen_window_on_its_monitor_and_the_ways_it_ends():
                 s.wait_for(lambda: window_under_pointer(s, x + 47, y + 47) == wid, 5,
                            f"after the fullscreen window {what}: the figure is not on top")
             for w in ([] if end is destroy else [win]) + ([other] if other else []):
-                w.destroy()
-            s.d.sync()
+                close_window(s, w)
         finish(s, proc)
 
 
@@ -226,8 +238,7 @@ def test_two_monitors():
         check(s.is_viewable(wid), "the figure left its monitor's screen for a window on the other")
         check(only_colour(s, right, FULLSCREEN_COLOUR) == 0, "something shows over the other monitor's window")
         save_shot(s, "fullscreen-other-monitor.png")
-        other.destroy()
-        s.d.sync()
+        close_window(s, other)
 
         # Fullscreen on its own monitor: aside, and a click on the other
         # monitor keeps it so; a window activated on its own brings it back.
@@ -241,10 +252,8 @@ def test_two_monitors():
         s.wait_active(video.id)
         here = client_window(s, "notes L", (600, 50, 300, 200), PLAIN_COLOUR)
         wait_swinging(s, wid, "after a window on its monitor became active")
-        here.destroy()
-        elsewhere.destroy()
-        video.destroy()
-        s.d.sync()
+        for w in (here, elsewhere, video):
+            close_window(s, w)
 
         # Dragged onto the monitor of a fullscreen window, it stands aside
         # there too.
@@ -258,8 +267,7 @@ def test_two_monitors():
             s.xdotool("mousemove", str(px), "300")
         s.xdotool("mousemove", "1500", "300", "mouseup", "1")
         wait_aside(s, proc, wid, right, "dragged onto the fullscreen window's monitor")
-        other.destroy()
-        s.d.sync()
+        close_window(s, other)
         wait_swinging(s, wid, "after the fullscreen window on its new monitor closed")
         check(s.window_geometry(wid)[0] >= 1024, f"the figure is back at {s.window_geometry(wid)}, not on its new monitor")
         finish(s, proc)
