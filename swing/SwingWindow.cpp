@@ -2,6 +2,8 @@
 
 #include "files/RegularFile.h"
 #include "platform/Desktop.h"
+#include "platform/DesktopWatch.h"
+#include "platform/SessionWatch.h"
 #include "settings/AppSettings.h"
 #include "settings/ScreenGeometry.h"
 #include "swing/DropAction.h"
@@ -113,6 +115,9 @@ void SwingWindow::createWindow()
                 surface_->letActiveWindowCover();
         });
     }
+    // Before the window shows: it does not, over a fullscreen window that
+    // was there first.
+    watchDesktop();
     makeSurface();
     created_ = true;
     restartSwingTimer();
@@ -132,6 +137,125 @@ void SwingWindow::keepOnScreen(const MonitorLayout& layout)
         swingTick();
 }
 
+void SwingWindow::watchDesktop()
+{
+    if (desktop_)
+        return;
+    desktop_ = new DesktopWatch(this);
+    session_ = new SessionWatch(this);
+    connect(desktop_, &DesktopWatch::activeWindowChanged, this, [this](quint32 id) { activeWindowChanged(id); });
+    connect(desktop_, &DesktopWatch::windowChanged, this, [this](const DesktopWatch::WindowState& s) {
+        RecentWindow w;
+        w.id = s.id;
+        w.shown = s.shown;
+        w.fullscreen = s.fullscreen;
+        w.rect = { deviceToLogical(s.x, ratio_), deviceToLogical(s.y, ratio_), deviceToLogical(s.x + s.width, ratio_),
+                   deviceToLogical(s.y + s.height, ratio_) };
+        windowChanged(w);
+    });
+    connect(desktop_, &DesktopWatch::windowGone, this, [this](quint32 id) { windowGone(id); });
+    connect(desktop_, &DesktopWatch::saverChanged, this, [this](bool on) {
+        DesktopFacts f = facts_;
+        f.saverOn = on;
+        setDesktopFacts(f);
+    });
+    connect(desktop_, &DesktopWatch::figureCovered, this, [this](bool covered, bool byUnmanaged) {
+        DesktopFacts f = facts_;
+        f.obscured = covered;
+        f.obscuredByUnmanaged = byUnmanaged;
+        setDesktopFacts(f);
+    });
+    connect(session_, &SessionWatch::changed, this, [this] {
+        DesktopFacts f = facts_;
+        f.sessionLocked = session_->locked();
+        f.sessionInactive = session_->inactive();
+        f.preparingForSleep = session_->preparingForSleep();
+        f.saverServiceOn = session_->saverActive();
+        setDesktopFacts(f);
+    });
+    facts_.saverOn = desktop_->saverOn();
+    activeWindowChanged(desktop_->activeWindow());
+}
+
+void SwingWindow::setDesktopFacts(const DesktopFacts& facts)
+{
+    facts_ = facts;
+    reconsider();
+}
+
+void SwingWindow::activeWindowChanged(std::uint32_t id)
+{
+    recent_.activated(id);
+    // Listens to the windows on the list, and lets go of the one that fell
+    // off it; each new one's state comes through windowChanged.
+    if (desktop_)
+        desktop_->watchWindows(recent_.ids());
+    reconsider();
+}
+
+void SwingWindow::windowChanged(const RecentWindow& window)
+{
+    recent_.update(window);
+    reconsider();
+}
+
+void SwingWindow::windowGone(std::uint32_t id)
+{
+    recent_.forget(id);
+    reconsider();
+}
+
+void SwingWindow::reconsider()
+{
+    facts_.keepAbove = keepAbove_;
+    facts_.composited = surface_ && surface_->kind() == FigureSurface::Kind::Argb;
+    decidedPivot_ = { settings_.anchorX, settings_.anchorY };
+    decidedLength_ = settings_.pendulumLength;
+    const ScreenRect monitor = monitorHoldingPivot(monitorLayout(), decidedPivot_, decidedLength_, kSize);
+    applyPresence(decidePresence(recent_, monitor, facts_));
+}
+
+void SwingWindow::applyPresence(const Presence& p)
+{
+    const Presence was = presence_;
+    presence_ = p;
+    if (!surface_ || p == was)
+        return;
+    if (p.asleep && !was.asleep) {
+        killSwingTimer();
+        // Nothing raises it while asleep: a locker's window is never fought.
+        surface_->setKeepAbove(false);
+    }
+    if (p.standAside && !was.standAside) {
+        // A drag cannot go on off the screen: its release would never come.
+        dragInProgress = 0;
+        // What covered it stays known: mapped again, it is told if that
+        // changed.
+        hide();
+    }
+    if (!p.asleep && was.asleep) {
+        if (surface_->kind() == FigureSurface::Kind::Grabbed) {
+            // What lies behind may have changed meanwhile: read it again
+            // with the window off the screen, as at the first show.
+            if (isVisible()) {
+                hide();
+                if (desktop_)
+                    desktop_->sync();
+            }
+            compositor.backgroundPending = -1;
+            showAt(rect_);
+        }
+        if (!isVisible())
+            mapFigure();
+        surface_->setKeepAbove(keepAbove_);
+        if (!dragInProgress)
+            restartSwingTimer();
+    } else if (!p.standAside && was.standAside) {
+        // Back on the screen, though still asleep (a saver came on meanwhile).
+        mapFigure();
+    }
+}
+
 void SwingWindow::makeSurface()
 {
     const FigureSurface::Kind kind = loader_->bestKind();
@@ -147,13 +271,26 @@ void SwingWindow::makeSurface()
     surface_->setSize(frameSizeAtRatio(figure::kWindowWidth, ratio_), frameSizeAtRatio(figure::kWindowHeight, ratio_),
                       frameSizeAtRatio(figure::kShortWindowHeight, ratio_));
     surface_->setFrames(compositor.frames, FigureCompositor::kFrameCount);
+    // A new window: told again what covers it.
+    facts_.obscured = facts_.obscuredByUnmanaged = false;
+    if (desktop_)
+        desktop_->watchFigure(*this);
     // The first picture before the window maps: read the screen there while
     // nothing of ours covers it.
     compositor.backgroundPending = -1;
     showAt(rect_);
+    if (!presence_.standAside)
+        mapFigure();
+    if (!presence_.asleep)
+        surface_->setKeepAbove(keepAbove_);
+    // Whether a compositing manager runs decides what covering means.
+    reconsider();
+}
+
+void SwingWindow::mapFigure()
+{
     show();
     surface_->mapped();
-    surface_->setKeepAbove(keepAbove_);
 }
 
 FigureSurface::Kind SwingWindow::surfaceKind() const
@@ -179,14 +316,19 @@ void SwingWindow::killSwingTimer()
 
 void SwingWindow::restartSwingTimer()
 {
+    if (presence_.asleep)
+        return;
     timer_.start(std::max(settings_.tickInterval, kMinTimerPeriod), Qt::PreciseTimer, this);
 }
 
 void SwingWindow::setTopMost(bool on)
 {
     keepAbove_ = on;
-    if (surface_)
+    // Asleep, it goes on top when it wakes.
+    if (surface_ && !presence_.asleep)
         surface_->setKeepAbove(on);
+    // Whether a covering window is fought for the top depends on it.
+    reconsider();
 }
 
 bool SwingWindow::loadFigure(int index)
@@ -230,6 +372,12 @@ void SwingWindow::timerEvent(QTimerEvent* event)
 
 void SwingWindow::swingTick()
 {
+    // A pivot moved to another monitor (a corner button, a drag, the
+    // length) may put the figure where a fullscreen window is.
+    if (!(Pivot { settings_.anchorX, settings_.anchorY } == decidedPivot_) || settings_.pendulumLength != decidedLength_)
+        reconsider();
+    if (presence_.asleep)
+        return;
     showAt(motion.tick(settings_, rect_));
 }
 

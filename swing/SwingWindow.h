@@ -5,6 +5,7 @@
 #include "settings/AppShell.h"
 #include "settings/ScreenGeometry.h"
 #include "swing/FigureCompositor.h"
+#include "swing/FigurePresence.h"
 #include "swing/PendulumMotion.h"
 
 #include <QBasicTimer>
@@ -12,6 +13,9 @@
 
 #include <memory>
 #include <string>
+
+class DesktopWatch;
+class SessionWatch;
 
 // The small borderless window that shows the figure and moves it along the
 // pendulum path. It ties the motion, the surface the figure is shown on and
@@ -35,7 +39,8 @@ public:
     // to the first-run place, as at start.
     void keepOnScreen(const MonitorLayout& layout);
 
-    // Timer 1: stop and start again with the current tickInterval.
+    // Timer 1: stop and start again with the current tickInterval (not
+    // while asleep: then it starts on waking).
     void killSwingTimer();
     void restartSwingTimer();
     bool swingTimerActive() const { return timer_.isActive(); }
@@ -55,6 +60,19 @@ public:
 
     // What the figure is shown on now (see FigureSurface).
     FigureSurface::Kind surfaceKind() const;
+
+    // Off the screen for a fullscreen window, or asleep while nobody can see
+    // it, as the desktop's facts decide (see FigurePresence). Waking, it
+    // swings on from where it was, goes back on top when kept there, and in
+    // the grab-and-composite fallback reads the screen behind it afresh.
+    Presence presence() const { return presence_; }
+    // What the desktop says, as the watchers hear it (and a test may say).
+    // keepAbove and composited are the window's own and taken from it.
+    void setDesktopFacts(const DesktopFacts& facts);
+    const DesktopFacts& desktopFacts() const { return facts_; }
+    void activeWindowChanged(std::uint32_t id);
+    void windowChanged(const RecentWindow& window);
+    void windowGone(std::uint32_t id);
 
     PendulumMotion motion;
     FigureCompositor compositor;
@@ -76,9 +94,16 @@ private:
     // Makes the native window and its surface for the kind that suits the
     // display, showing the figure at rect_; again when that kind changes.
     void makeSurface();
+    // Shows the window, then lets the surface follow up on the map.
+    void mapFigure();
     // The figure at r: the screen read there first when the surface needs it.
     void showAt(const WindowRect& r);
     void framesChanged();
+    // Listens to the desktop and the session, and reads what they say now.
+    void watchDesktop();
+    // Decides again from the facts known, and acts on it.
+    void reconsider();
+    void applyPresence(const Presence& p);
 
     AppSettings& settings_;
     AppShell& shell_;
@@ -93,6 +118,15 @@ private:
     double ratio_ = 1.0;
     bool created_ = false;
     bool keepAbove_ = false;
+    // What the desktop and the session say, and what was made of it.
+    DesktopWatch* desktop_ = nullptr;
+    SessionWatch* session_ = nullptr;
+    RecentWindows recent_;
+    DesktopFacts facts_;
+    Presence presence_;
+    // The pivot and length the last decision was made for.
+    Pivot decidedPivot_;
+    int decidedLength_ = 0;
     // Drag state: the press point in window coordinates.
     int dragInProgress = 0;
     int grabX = 0;

@@ -157,6 +157,10 @@ class Session:
         self.env.pop("WAYLAND_DISPLAY", None)
         self.env.pop("QT_QPA_PLATFORM", None)
         self.env["PULSE_SERVER"] = "unix:" + os.path.join(self.tmp, "no-pulse")
+        # Neither the machine's logind nor its session's screen saver: a
+        # locked or inactive session outside would put the figure to sleep.
+        self.env["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=" + os.path.join(self.tmp, "no-system-bus")
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + os.path.join(self.tmp, "no-session-bus")
         try:
             if self.sound == "pulseaudio":
                 self._start_pulseaudio()
@@ -579,6 +583,17 @@ class Session:
         self.d.sync()
         return seen
 
+    def wait_asleep(self, proc, what, timeout=15, seconds=2.0, most=0.5):
+        """Waits until the program wakes at most `most` times a second over
+        `seconds` seconds: asleep, no timer running. Returns that rate."""
+        rates = []
+
+        def quiet():
+            rates.append(wakeup_rates([proc.pid], seconds)[0])
+            return rates[-1] <= most
+        self.wait_for(quiet, timeout, lambda: f"{what}: the program still wakes {rates[-1]:.1f} times a second")
+        return rates[-1]
+
     def window_geometry(self, wid):
         """Position on the root and size of a window, from the X server."""
         w = self.d.create_resource_object("window", wid)
@@ -618,6 +633,35 @@ def load_frames(base_id):
     """The seven frames of a built-in figure, as RGB images."""
     return [Image.open(os.path.join(RESOURCES, "figures", f"{base_id + k + 1:02d}.bmp")).convert("RGB")
             for k in range(7)]
+
+
+def wakeups(pid):
+    """How often the process has gone to sleep and been woken so far: the
+    voluntary context switches of all its threads."""
+    total = 0
+    try:
+        tasks = os.listdir(f"/proc/{pid}/task")
+    except OSError:
+        return 0
+    for task in tasks:
+        try:
+            with open(f"/proc/{pid}/task/{task}/status") as f:
+                for line in f:
+                    if line.startswith("voluntary_ctxt_switches:"):
+                        total += int(line.split()[1])
+        except OSError:
+            pass  # a thread that ended meanwhile
+    return total
+
+
+def wakeup_rates(pids, seconds):
+    """Wake-ups per second of each process over the next seconds."""
+    before = [wakeups(p) for p in pids]
+    t0 = time.monotonic()
+    time.sleep(seconds)
+    after = [wakeups(p) for p in pids]
+    elapsed = time.monotonic() - t0
+    return [(a - b) / elapsed for a, b in zip(after, before)]
 
 
 def rss_kb(pid):

@@ -70,8 +70,12 @@ def stacking_run(on_top):
         cid = s.find_window("cover")
         s.xdotool("windowactivate", "--sync", str(cid))
         s.wait_active(cid)
-        # A few ticks: a figure kept on top has been raised again by then.
-        s.wait_ticks(wid, 3, 10)
+        if on_top:
+            # A few ticks: a figure kept on top has been raised again by then.
+            s.wait_ticks(wid, 3, 10)
+        else:
+            # Covered, it sleeps until it can be seen again.
+            s.wait_asleep(proc, "the covered figure")
         os.kill(proc.pid, signal.SIGSTOP)
         try:
             s.settled_screenshot()
@@ -80,6 +84,8 @@ def stacking_run(on_top):
             os.kill(proc.pid, signal.SIGCONT)
         cover.destroy()
         s.d.sync()
+        # Uncovered, it swings on.
+        s.wait_ticks(wid, 3, 10)
         s.close_panel()
         proc.wait(timeout=10)
         return visible

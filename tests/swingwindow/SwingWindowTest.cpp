@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -240,6 +241,73 @@ TEST(FigureWindow, TickMovesToTheMotionsRectangle)
     f.window.swingTick();
     EXPECT_EQ(f.window.geometry().size(), QSize(95, 96));
     f.window.destroyWindow();
+}
+
+TEST(FigureWindow, AsleepNothingStartsTheTimerAndWakingSwingsOnFromThere)
+{
+    Fixture f;
+    f.settings.anchorX = 400;
+    f.settings.anchorY = 100;
+    f.window.createWindow();
+    f.window.swingTick();
+    f.window.swingTick();
+    const int angle = f.settings.swingAngle;
+    const QRect place = f.window.geometry();
+
+    DesktopFacts saver;
+    saver.saverOn = true;
+    RecentWindow fullscreen { 5, true, true, { 0, 0, 1024, 768 } };
+    RecentWindow plain { 6, true, false, { 100, 100, 500, 400 } };
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        bool visible;
+    };
+    const Step steps[] = {
+        { "a saver on", [&] { f.window.setDesktopFacts(saver); }, true },
+        { "and a fullscreen window", [&] {
+              f.window.activeWindowChanged(fullscreen.id);
+              f.window.windowChanged(fullscreen);
+          }, false },
+        { "the fullscreen window gone, the saver still on", [&] { f.window.windowGone(fullscreen.id); }, true },
+        { "a fullscreen window again", [&] {
+              f.window.activeWindowChanged(fullscreen.id);
+              f.window.windowChanged(fullscreen);
+          }, false },
+        { "the saver off, the fullscreen window still there", [&] { f.window.setDesktopFacts(DesktopFacts {}); },
+          false },
+    };
+    for (const Step& step : steps) {
+        step.change();
+        EXPECT_TRUE(f.window.presence().asleep) << step.what;
+        EXPECT_FALSE(f.window.swingTimerActive()) << step.what;
+        // The frequency slider and the end of a drag restart the timer;
+        // the check box puts the figure on top.
+        f.window.restartSwingTimer();
+        f.window.setTopMost(true);
+        EXPECT_FALSE(f.window.swingTimerActive()) << step.what << ": woken";
+        EXPECT_EQ(f.window.isVisible(), step.visible) << step.what;
+    }
+    // Another window on its monitor becomes the active one.
+    f.window.activeWindowChanged(plain.id);
+    f.window.windowChanged(plain);
+    EXPECT_TRUE(f.window.swingTimerActive()) << "awake";
+    EXPECT_TRUE(f.window.isVisible());
+    EXPECT_EQ(f.settings.swingAngle, angle) << "nothing moved while asleep";
+    EXPECT_EQ(f.window.geometry().topLeft(), place.topLeft());
+
+    // The next tick goes on from where it stopped, as if it had never slept.
+    Fixture awake;
+    awake.settings.anchorX = 400;
+    awake.settings.anchorY = 100;
+    awake.window.createWindow();
+    for (int i = 0; i < 3; ++i)
+        awake.window.swingTick();
+    f.window.swingTick();
+    EXPECT_EQ(f.settings.swingAngle, awake.settings.swingAngle);
+    EXPECT_EQ(f.window.geometry(), awake.window.geometry());
+    f.window.destroyWindow();
+    awake.window.destroyWindow();
 }
 
 TEST(FigureWindow, MissingPictureShowsTheGirl)
