@@ -3,6 +3,7 @@
 #include <string>
 
 struct AppSettings;
+class StringList;
 
 // The settings file beside the executable: "Tassio.ini" in its folder.
 std::string settingsFilePath(const std::string& executablePath);
@@ -17,6 +18,15 @@ void readSettingsFile(const std::string& path, AppSettings& settings);
 // the file keeps its mode and, where permitted, its owner, and a file nobody
 // may write (mode a-w) is left alone: the call returns false.
 bool writeSettingsFile(const std::string& path, const AppSettings& settings);
+
+// The file's text in two parts, which writeSettingsFile puts together: the
+// first line (numbers, sound and program, with its line end), and one line per
+// user picture.
+std::string settingsHeaderText(const AppSettings& settings);
+std::string settingsPicturesText(const StringList& paths, const StringList& names);
+
+// Replaces the file at path with text, as writeSettingsFile does.
+bool writeSettingsText(const std::string& path, const std::string& text);
 
 // Where a write of path lands: the file at the end of its chain of symbolic
 // links (relative links taken from the link's folder); path itself when it is
