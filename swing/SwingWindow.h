@@ -9,6 +9,7 @@
 #include <QBasicTimer>
 #include <QWidget>
 
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -56,6 +57,12 @@ public:
 
     // What a dropped file does, by the substrings of its name.
     void handleDroppedFile(const std::string& name);
+    // Files dropped and not yet handled: a drop is answered at once and its
+    // files are handled one per turn of the event loop, so that the drag's
+    // source is not kept waiting and the figure goes on swinging between them.
+    bool dropsPending() const { return !pendingDrops_.empty(); }
+    // Forgets the files not yet handled (the run is ending).
+    void cancelPendingDrops() { pendingDrops_.clear(); }
 
 protected:
     QPaintEngine* paintEngine() const override;
@@ -74,12 +81,17 @@ private:
     // The figure at r: the screen read there first when the surface needs it.
     void showAt(const WindowRect& r);
     void framesChanged();
+    void handleNextDrop();
 
     AppSettings& settings_;
     AppShell& shell_;
     SurfaceLoader* loader_ = nullptr;
     std::unique_ptr<FigureSurface> surface_;
     QBasicTimer timer_;
+    QBasicTimer dropTimer_;
+    std::deque<std::string> pendingDrops_;
+    // A file's handling may wait in a box's loop, where the next file must not start.
+    bool handlingDrop_ = false;
     // Where the window is, in logical pixels and in the X server's.
     WindowRect rect_ { 0, 0, FigureCompositor::kFrameSize, FigureCompositor::kFrameSize };
     WindowRect deviceRect_ { 0, 0, FigureCompositor::kFrameSize, FigureCompositor::kFrameSize };
