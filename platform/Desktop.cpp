@@ -10,6 +10,11 @@
 #include <climits>
 #include <unistd.h>
 
+#ifdef TASSIO_HAVE_XCB
+#include <QGuiApplication>
+#include <xcb/xcb.h>
+#endif
+
 namespace {
 
 DesktopRect rectOf(const QRect& g)
@@ -66,6 +71,16 @@ void showMessage(const QString& text)
 {
     QMessageBox box(QMessageBox::NoIcon, applicationName(), text, QMessageBox::Ok);
     box.exec();
+}
+
+int displayConnectionSocket()
+{
+#ifdef TASSIO_HAVE_XCB
+    auto* app = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (app && app->connection())
+        return xcb_get_file_descriptor(app->connection());
+#endif
+    return -1;
 }
 
 bool startProgram(const std::string& program, const std::string& document)
