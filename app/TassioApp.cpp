@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <cstdlib>
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -29,6 +30,35 @@
 #include <memory>
 
 namespace {
+
+// Calls back at the first paint of the widget it watches, then goes.
+class FirstPaint : public QObject {
+public:
+    FirstPaint(QWidget* widget, std::function<void()> painted) : QObject(widget), painted_(std::move(painted))
+    {
+        widget->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && painted_) {
+            watched->removeEventFilter(this);
+            std::function<void()> painted = std::move(painted_);
+            painted_ = nullptr;
+            deleteLater();
+            painted();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> painted_;
+};
+
+// A viewer that has not been painted this long after it was opened (the X
+// server is that far behind, or it opened off the screen) no longer holds up
+// the next.
+constexpr int kViewerWaitMs = 1000;
 
 // After the session watch has asked the GUI thread to end the run, this long
 // may pass before it ends the process itself: closing what is open and taking
@@ -79,6 +109,9 @@ TassioApp::TassioApp()
         malloc_trim(0);
 #endif
     });
+    viewerWait_.setSingleShot(true);
+    viewerWait_.setInterval(kViewerWaitMs);
+    QObject::connect(&viewerWait_, &QTimer::timeout, &events_, [this] { openNextViewer(); });
     closer_.setInterval(10);
     QObject::connect(&closer_, &QTimer::timeout, &events_, [this] { closeModalWindows(); });
 }
@@ -127,20 +160,54 @@ void TassioApp::figureAdded(const std::string& name)
 
 void TassioApp::openPictureViewer(const std::string& path)
 {
-    // The place is used up even when the file cannot be shown.
-    const int at = cascade_.next();
-    keepViewer(PictureWindow::open(at, at, path, [this](const QString& text) {
-        // No one is left to answer a box while the session ends.
-        if (!sessionEnding())
-            showMessage(text);
-    }));
+    viewerQueue_.push_back({ true, path });
+    openNextViewer();
 }
 
 void TassioApp::openTextViewer(const std::string& path)
 {
-    // The viewer shows itself and deletes itself when closed.
+    viewerQueue_.push_back({ false, path });
+    openNextViewer();
+}
+
+void TassioApp::openNextViewerLater()
+{
+    QMetaObject::invokeMethod(&events_, [this] { openNextViewer(); }, Qt::QueuedConnection);
+}
+
+void TassioApp::openNextViewer()
+{
+    if (openingViewer_ || viewerQueue_.empty() || (arriving_ && viewerWait_.isActive()))
+        return;
+    const ViewerRequest request = std::move(viewerQueue_.front());
+    viewerQueue_.pop_front();
+    openingViewer_ = true;
+    // The place is used up even when the file cannot be shown.
     const int at = cascade_.next();
-    keepViewer(new TextWindow(at, at, path));
+    QWidget* viewer = nullptr;
+    if (request.picture) {
+        viewer = PictureWindow::open(at, at, request.path, [this](const QString& text) {
+            // No one is left to answer a box while the session ends.
+            if (!sessionEnding())
+                showMessage(text);
+        });
+    } else {
+        // The viewer shows itself and deletes itself when closed.
+        viewer = new TextWindow(at, at, request.path);
+    }
+    openingViewer_ = false;
+    keepViewer(viewer);
+    arriving_ = viewer;
+    if (!viewer) {
+        openNextViewerLater();
+        return;
+    }
+    viewerWait_.start();
+    new FirstPaint(viewer, [this] {
+        arriving_ = nullptr;
+        viewerWait_.stop();
+        openNextViewerLater();
+    });
 }
 
 void TassioApp::playSound(const std::string& wav)
@@ -200,6 +267,7 @@ void TassioApp::endForSession(SessionWatch::Reason reason)
     if (reason == SessionWatch::Reason::DisplayLost)
         shared_->displayLost = true;
     swingWindow.cancelPendingDrops();
+    viewerQueue_.clear();
     closeModalWindows();
     if (panel_)
         panel_->done(QDialog::Rejected);

@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,6 +83,21 @@ private:
     // closed with the program.
     std::vector<QPointer<QWidget>> viewers_;
     void keepViewer(QWidget* viewer);
+    // Viewers open one after another, each once the last one has been
+    // painted (or after viewerWait_): hundreds of windows mapped at once keep
+    // the window manager and the X server busy for seconds, and the figure's
+    // moves wait behind them.
+    struct ViewerRequest {
+        bool picture;
+        std::string path;
+    };
+    std::deque<ViewerRequest> viewerQueue_;
+    QPointer<QWidget> arriving_;
+    QTimer viewerWait_;
+    // Opening a picture may show a box, whose loop must not open the next.
+    bool openingViewer_ = false;
+    void openNextViewer();
+    void openNextViewerLater();
     // Memory a closed viewer gave back goes back to the system.
     void trimSoon();
     QTimer trim_;
