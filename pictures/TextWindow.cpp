@@ -13,13 +13,16 @@
 #include <QStringDecoder>
 #include <QTextBlock>
 #include <QTextDocument>
-#include <QThreadPool>
 #include <QTimerEvent>
 
 #include <langinfo.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -95,18 +98,50 @@ protected:
     }
 };
 
-// Reads and decodes files for the viewers, one at a time, off the GUI thread.
-// Never destroyed: a file on a hung mount must not hold the program's exit.
-QThreadPool& fileReaders()
-{
-    static QThreadPool* pool = [] {
-        auto* p = new QThreadPool;
-        p->setMaxThreadCount(1);
-        p->setExpiryTimeout(2000);
-        return p;
-    }();
-    return *pool;
-}
+// One thread that reads and decodes files for the viewers, one at a time, in
+// the order asked. Never stopped: a file on a hung mount must not hold the
+// program's exit.
+class FileReader {
+public:
+    static FileReader& instance()
+    {
+        static FileReader* reader = new FileReader;
+        return *reader;
+    }
+
+    void post(std::function<void()> job)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            jobs_.push_back(std::move(job));
+            if (!started_) {
+                std::thread(&FileReader::run, this).detach();
+                started_ = true;
+            }
+        }
+        wake_.notify_one();
+    }
+
+private:
+    void run()
+    {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [this] { return !jobs_.empty(); });
+                job = std::move(jobs_.front());
+                jobs_.pop_front();
+            }
+            job();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> jobs_;
+    bool started_ = false;
+};
 
 } // namespace
 
@@ -301,6 +336,8 @@ struct TextWindow::Load {
     std::mutex mutex;
     // Null once the window is gone.
     TextWindow* window = nullptr;
+    // Handed over under the mutex; the queued call only says it is there.
+    ViewerText text;
 };
 
 TextWindow::TextWindow(int x, int y, const std::string& path)
@@ -322,7 +359,7 @@ TextWindow::TextWindow(int x, int y, const std::string& path)
     end_ = QTextCursor(textControl_->document());
 
     load_->window = this;
-    fileReaders().start([load = load_, path, legacy = legacyTextEncoding(), note = truncationNoteTemplate()] {
+    FileReader::instance().post([load = load_, path, legacy = legacyTextEncoding(), note = truncationNoteTemplate()] {
         {
             // Closed before its turn: not read at all.
             std::lock_guard<std::mutex> lock(load->mutex);
@@ -331,10 +368,10 @@ TextWindow::TextWindow(int x, int y, const std::string& path)
         }
         ViewerText text = layoutViewerText(textForViewer(path, legacy, note));
         std::lock_guard<std::mutex> lock(load->mutex);
-        if (TextWindow* window = load->window)
-            QMetaObject::invokeMethod(
-                window, [window, text = std::move(text)]() mutable { window->textArrived(std::move(text)); },
-                Qt::QueuedConnection);
+        if (TextWindow* window = load->window) {
+            load->text = std::move(text);
+            QMetaObject::invokeMethod(window, [window] { window->textArrived(); }, Qt::QueuedConnection);
+        }
     });
 
     placeTopLevelWindow(*this, x, y, std::int64_t { kBaseWidth } + x, std::int64_t { kBaseHeight } + y);
@@ -357,9 +394,12 @@ QString TextWindow::shownText() const
     return viewerTextOf(*textControl_->document());
 }
 
-void TextWindow::textArrived(ViewerText text)
+void TextWindow::textArrived()
 {
-    pending_ = std::move(text);
+    {
+        std::lock_guard<std::mutex> lock(load_->mutex);
+        pending_ = std::move(load_->text);
+    }
     if (pending_.wrapAnywhere)
         textControl_->setWordWrapMode(QTextOption::WrapAnywhere);
     insertSome();

@@ -96,7 +96,7 @@ protected:
 private:
     struct Load;
 
-    void textArrived(ViewerText text);
+    void textArrived();
     void insertSome();
 
     QPlainTextEdit* textControl_ = nullptr;

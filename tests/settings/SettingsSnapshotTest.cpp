@@ -158,6 +158,7 @@ TEST(SettingsSnapshot, WritesOnceWhoeverAsksAndTellsOfAFailure)
 TEST(SettingsSnapshot, AReaderNeverSeesHalfAPublish)
 {
     AppSettings s;
+    s.anchorX = 0;
     SettingsSnapshot snapshot;
     snapshot.publish(s);
     std::atomic<bool> done { false };
