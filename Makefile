@@ -42,6 +42,7 @@ bench: build
 	@xvfb-run -a -s "-screen 0 1024x768x24 -noreset" $(BUILD)/bench/tassio_grab_bench
 	@/usr/bin/python3 bench/startup.py $(BUILD)/tassio
 	@/usr/bin/python3 bench/desktop_cost.py $(BUILD)/tassio $(BUILD)/bench/bare_swing 20 3
+	@/usr/bin/python3 bench/standstill.py $(BUILD)/tassio 3
 
 # A long run under Xvfb: make soak SECONDS=3600 (two minutes by default)
 soak: build
