@@ -10,6 +10,7 @@ server's ConfigureNotify events on the figure window.
           closed twice
   sound   20 small text files while a 100 MiB (10-minute) sound is the drop sound
   many    1000 small text files in one drop
+  idle    nothing dropped: the gaps a busy machine makes by itself, for comparison
 
 usage: /usr/bin/python3 bench/standstill.py build/tassio [runs] [text|sound|many ...]
 """
@@ -143,7 +144,9 @@ def measure(binary, kind):
         folder = os.path.join(s.tmp, "dropped")
         os.makedirs(folder)
         sound = "NULL"
-        if kind == "text":
+        if kind == "idle":
+            paths = []
+        elif kind == "text":
             paths = [os.path.join(folder, "minified.json")]
             write_json_line(paths[0], 16 << 20)
         else:
@@ -176,9 +179,10 @@ def measure(binary, kind):
             memory.peak = before
             memory.start()
             started = time.monotonic()
-            result = drop(s.display_name, wid, paths, x + w // 2, y + h // 2, timeout=120)
-            if not result.finished:
-                raise RuntimeError(f"{kind}: the drop was not finished: {result}")
+            if paths:
+                result = drop(s.display_name, wid, paths, x + w // 2, y + h // 2, timeout=120)
+                if not result.finished:
+                    raise RuntimeError(f"{kind}: the drop was not finished: {result}")
             # Counted cheaply and seldom: asking the server costs it time too.
             while len(client_list(s)) - managed < len(paths):
                 if time.monotonic() - started > 600:
@@ -193,7 +197,7 @@ def measure(binary, kind):
             peak = max(peak, memory.peak)
             settled = max(settled, rss_kb(proc.pid))
 
-            for v in viewers_of(s, paths):
+            for v in viewers_of(s, paths) if paths else []:
                 close_window(s, v)
             s.d.flush()
             while len(client_list(s)) > managed:
@@ -218,9 +222,9 @@ def span(values, fmt):
 def main():
     binary = sys.argv[1]
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 3
-    kinds = sys.argv[3:] or ["text", "sound", "many"]
+    kinds = sys.argv[3:] or ["idle", "text", "sound", "many"]
     labels = {"text": "16 MiB text on one line, twice", "sound": "20 files, 100 MiB drop sound",
-              "many": "1000 text files"}
+              "many": "1000 text files", "idle": "nothing (the machine's own)"}
     print(f"Longest stand-still of the figure ({INTERVAL_MS} ms period) and resident memory, {runs} run(s) each")
     print(f"{'drop':<30} {'stand-still ms':>16} {'before MiB':>12} {'peak MiB':>12} {'open MiB':>12} "
           f"{'closed MiB':>12} {'closed-before':>14} {'all open s':>11}")
