@@ -22,8 +22,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <cstdlib>
+#include <functional>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
