@@ -48,6 +48,7 @@ bench: build
 	@/usr/bin/python3 bench/desktop_cost.py $(BUILD)/tassio $(BUILD)/bench/bare_swing 20 3 --compositor picom \
 	    $(if $(BEFORE),--before $(BEFORE))
 	@/usr/bin/python3 bench/wakeups.py $(BUILD)/tassio 10 3
+	@/usr/bin/python3 bench/standstill.py $(BUILD)/tassio 3
 
 # A long run under Xvfb: make soak SECONDS=3600 (two minutes by default)
 soak: build

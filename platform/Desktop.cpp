@@ -15,6 +15,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#ifdef TASSIO_HAVE_XCB
+#include <QGuiApplication>
+#include <xcb/xcb.h>
+#endif
+
 namespace {
 
 DesktopRect rectOf(const QRect& g)
@@ -99,6 +104,16 @@ std::string programFile(const std::string& program)
 }
 
 } // namespace
+
+int displayConnectionSocket()
+{
+#ifdef TASSIO_HAVE_XCB
+    auto* app = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if (app && app->connection())
+        return xcb_get_file_descriptor(app->connection());
+#endif
+    return -1;
+}
 
 bool startProgram(const std::string& program, const std::string& document)
 {

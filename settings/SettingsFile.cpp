@@ -349,22 +349,36 @@ void readSettingsFile(const std::string& path, AppSettings& s)
     fclose(f);
 }
 
-bool writeSettingsFile(const std::string& path, const AppSettings& s)
+std::string settingsHeaderText(const AppSettings& s)
 {
-    std::string text;
     char numbers[160];
     std::snprintf(numbers, sizeof numbers, "%d,%d,%d,%d,%d,%d,%d,%d,%d,", s.anchorX, s.anchorY,
                   s.tickInterval, s.pendulumLength, static_cast<unsigned>(s.swingAngle),
                   s.alwaysOnTop, s.figureIndex, s.uniformSwing, s.changePictureOnDrop);
-    text += numbers;
+    std::string text = numbers;
     text += encodeSettingsToken(s.soundFile) + ' ' + encodeSettingsToken(s.textProgram) + '\n';
-    auto name = s.pictureNames.begin();
-    for (const std::string& picture : s.picturePaths) {
+    return text;
+}
+
+std::string settingsPicturesText(const StringList& paths, const StringList& names)
+{
+    std::string text;
+    auto name = names.begin();
+    for (const std::string& picture : paths) {
         text += encodeSettingsToken(picture) + ' ';
-        text += name != s.pictureNames.end() ? encodeSettingsToken(*name++) : encodeSettingsToken({});
+        text += name != names.end() ? encodeSettingsToken(*name++) : encodeSettingsToken({});
         text += '\n';
     }
+    return text;
+}
 
+bool writeSettingsFile(const std::string& path, const AppSettings& s)
+{
+    return writeSettingsText(path, settingsHeaderText(s) + settingsPicturesText(s.picturePaths, s.pictureNames));
+}
+
+bool writeSettingsText(const std::string& path, const std::string& text)
+{
     // A link is written through: its target is replaced and the link stays.
     const std::string target = settingsLinkTarget(path);
     struct stat old;

@@ -3,6 +3,7 @@
 #include <string>
 
 struct AppSettings;
+class StringList;
 
 // The settings file beside the executable: "Tassio.ini" in its folder.
 std::string settingsFilePath(const std::string& executablePath);
@@ -28,6 +29,15 @@ bool isSettingsLeftover(const std::string& fileName, const std::string& settings
 // target): only plain files of this user. Call it while no other instance
 // can be writing. Returns how many went.
 int removeSettingsLeftovers(const std::string& path);
+
+// The file's text in two parts, which writeSettingsFile puts together: the
+// first line (numbers, sound and program, with its line end), and one line per
+// user picture.
+std::string settingsHeaderText(const AppSettings& settings);
+std::string settingsPicturesText(const StringList& paths, const StringList& names);
+
+// Replaces the file at path with text, as writeSettingsFile does.
+bool writeSettingsText(const std::string& path, const std::string& text);
 
 // Where a write of path lands: the file at the end of its chain of symbolic
 // links (relative links taken from the link's folder); path itself when it is

@@ -366,6 +366,8 @@ void SwingWindow::timerEvent(QTimerEvent* event)
 {
     if (event->timerId() == timer_.timerId())
         swingTick();
+    else if (event->timerId() == dropTimer_.timerId())
+        handleNextDrop();
     else
         QWidget::timerEvent(event);
 }
@@ -471,11 +473,32 @@ void SwingWindow::dropEvent(QDropEvent* event)
     }
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    for (const std::string& name : droppedNames(*event->mimeData())) {
-        if (settings_.soundFile != kNoFile)
-            shell_.playSound(settings_.soundFile);
-        handleDroppedFile(name);
+    // Answered when this returns; the files are handled afterwards, since
+    // handling one may show a box and wait for the user.
+    for (std::string& name : droppedNames(*event->mimeData()))
+        pendingDrops_.push_back(std::move(name));
+    if (!pendingDrops_.empty() && !dropTimer_.isActive())
+        dropTimer_.start(0, this);
+}
+
+void SwingWindow::handleNextDrop()
+{
+    // The next one waits until a box shown for this one has been answered.
+    if (handlingDrop_ || pendingDrops_.empty()) {
+        dropTimer_.stop();
+        return;
     }
+    handlingDrop_ = true;
+    const std::string name = std::move(pendingDrops_.front());
+    pendingDrops_.pop_front();
+    if (settings_.soundFile != kNoFile)
+        shell_.playSound(settings_.soundFile);
+    handleDroppedFile(name);
+    handlingDrop_ = false;
+    if (pendingDrops_.empty())
+        dropTimer_.stop();
+    else if (!dropTimer_.isActive())
+        dropTimer_.start(0, this);
 }
 
 void SwingWindow::handleDroppedFile(const std::string& name)

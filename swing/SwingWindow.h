@@ -11,6 +11,7 @@
 #include <QBasicTimer>
 #include <QWidget>
 
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -79,6 +80,12 @@ public:
 
     // What a dropped file does, by the substrings of its name.
     void handleDroppedFile(const std::string& name);
+    // Files dropped and not yet handled: a drop is answered at once and its
+    // files are handled one per turn of the event loop, so that the drag's
+    // source is not kept waiting and the figure goes on swinging between them.
+    bool dropsPending() const { return !pendingDrops_.empty(); }
+    // Forgets the files not yet handled (the run is ending).
+    void cancelPendingDrops() { pendingDrops_.clear(); }
 
 protected:
     QPaintEngine* paintEngine() const override;
@@ -104,12 +111,17 @@ private:
     // Decides again from the facts known, and acts on it.
     void reconsider();
     void applyPresence(const Presence& p);
+    void handleNextDrop();
 
     AppSettings& settings_;
     AppShell& shell_;
     SurfaceLoader* loader_ = nullptr;
     std::unique_ptr<FigureSurface> surface_;
     QBasicTimer timer_;
+    QBasicTimer dropTimer_;
+    std::deque<std::string> pendingDrops_;
+    // A file's handling may wait in a box's loop, where the next file must not start.
+    bool handlingDrop_ = false;
     // Where the window is, in logical pixels (the motion's rectangle, whose
     // height says whether the tick is short) and in the X server's.
     WindowRect rect_ { 0, 0, figure::kWindowWidth, figure::kWindowHeight };
