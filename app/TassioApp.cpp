@@ -8,6 +8,7 @@
 #include "platform/Desktop.h"
 #include "platform/MonitorWatcher.h"
 #include "platform/SoundPlayer.h"
+#include "resources/FigureIds.h"
 #include "settings/ScreenGeometry.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsLocation.h"
@@ -341,7 +342,7 @@ int TassioApp::initInstance()
     // A pivot saved on a monitor that is gone would leave the figure where no
     // one can see or click it: it starts at the first-run place instead.
     const Pivot pivot = startPivot(monitorLayout(), { settings.anchorX, settings.anchorY },
-                                   settings.pendulumLength, 96);
+                                   settings.pendulumLength, figure::kFrameSize);
     settings.anchorX = pivot.x;
     settings.anchorY = pivot.y;
     shared_->settingsPath = settingsPath;

@@ -167,10 +167,9 @@ void SettingsDialog::initialise()
 
     // Normal place: centred on the desktop; shown minimised from the start,
     // so that at first only the figure is seen.
-    const DesktopRect d = desktop();
-    move(d.left + (d.width() - width()) / 2, d.top + (d.height() - height()) / 2);
+    const ScreenRect centred = centredOn(desktop(), width(), height());
+    move(centred.left, centred.top);
     setWindowState(Qt::WindowMinimized);
-
 }
 
 void SettingsDialog::keepOnScreen(const MonitorLayout& layout)
@@ -238,16 +237,14 @@ void SettingsDialog::connectControls()
 
 void SettingsDialog::cornerClicked(int id)
 {
-    const int length = settings_.pendulumLength;
-    // With several monitors the figure goes to a corner of the one it hangs
-    // on, not across the desktop to the primary's.
-    const ScreenRect monitor
-        = monitorHoldingPivot(monitors(), { settings_.anchorX, settings_.anchorY }, length, kFrameSize);
     const Corner corner = id == 1000 ? Corner::TopLeft
         : id == 1001                 ? Corner::BottomLeft
         : id == 1002                 ? Corner::TopRight
                                      : Corner::BottomRight;
-    const Pivot pivot = cornerPivot(monitor, corner, length, kFrameSize);
+    // With several monitors the figure goes to a corner of the one it hangs
+    // on, not across the desktop to the primary's.
+    const Pivot pivot = pivotForCorner(monitors(), { settings_.anchorX, settings_.anchorY }, corner,
+                                       settings_.pendulumLength, kFrameSize);
     settings_.anchorX = pivot.x;
     settings_.anchorY = pivot.y;
     // The figure moves to the new pivot on its next tick.
@@ -264,14 +261,10 @@ void SettingsDialog::frequencyMoved(int position)
 void SettingsDialog::lengthMoved(int position)
 {
     // The pivot moves with the length, so the figure's resting height stays.
-    const int change = settings_.pendulumLength - position;
+    const Pivot pivot = pivotForLength(desktop(), { settings_.anchorX, settings_.anchorY },
+                                       settings_.pendulumLength, position, kFrameSize);
     settings_.pendulumLength = position;
-    settings_.anchorY += change;
-    const DesktopRect d = desktop();
-    if (settings_.anchorY < d.top)
-        settings_.anchorY = d.top;
-    else if (settings_.anchorY > d.bottom)
-        settings_.anchorY = d.bottom - kFrameSize - settings_.pendulumLength;
+    settings_.anchorY = pivot.y;
 }
 
 void SettingsDialog::amplitudeMoved(int position)

@@ -99,6 +99,28 @@ Pivot startPivot(const MonitorLayout& layout, Pivot saved, int length, int size)
     return pivotOnScreen(layout, saved, length, size);
 }
 
+Pivot creationPivot(const MonitorLayout& layout, Pivot saved, int length, int size)
+{
+    return saved.x == -1 ? firstRunPivot(layout.primaryRect(), length, size) : saved;
+}
+
+Pivot pivotForRelease(int x, int y, int length, int size)
+{
+    const long long half = size / 2;
+    return { clampToInt(x - half), clampToInt(static_cast<long long>(y) - half - length) };
+}
+
+Pivot pivotForLength(const ScreenRect& desktop, Pivot pivot, int oldLength, int newLength, int size)
+{
+    // Wide sums: the old length may be any int a hand-edited file held.
+    long long y = static_cast<long long>(pivot.y) + oldLength - newLength;
+    if (y < desktop.top)
+        y = desktop.top;
+    else if (y > desktop.bottom)
+        y = static_cast<long long>(desktop.bottom) - size - newLength;
+    return { pivot.x, clampToInt(y) };
+}
+
 ScreenRect windowOnScreen(const MonitorLayout& layout, const ScreenRect& frame)
 {
     if (layout.monitors.empty())
@@ -136,6 +158,18 @@ Pivot cornerPivot(const ScreenRect& monitor, Corner corner, int length, int size
     p.y = bottom ? clampToInt(static_cast<long long>(monitor.bottom) - length - size)
                  : clampToInt(static_cast<long long>(monitor.top) + 20);
     return p;
+}
+
+Pivot pivotForCorner(const MonitorLayout& layout, Pivot pivot, Corner corner, int length, int size)
+{
+    return cornerPivot(monitorHoldingPivot(layout, pivot, length, size), corner, length, size);
+}
+
+ScreenRect centredOn(const ScreenRect& area, int width, int height)
+{
+    const long long left = area.left + (static_cast<long long>(area.width()) - width) / 2;
+    const long long top = area.top + (static_cast<long long>(area.height()) - height) / 2;
+    return { clampToInt(left), clampToInt(top), clampToInt(left + width), clampToInt(top + height) };
 }
 
 double sanitizedPixelRatio(double ratio)

@@ -76,6 +76,20 @@ Pivot pivotOnScreen(const MonitorLayout& layout, Pivot pivot, int length, int si
 // placed (x -1) stays as it is; the figure window places it.
 Pivot startPivot(const MonitorLayout& layout, Pivot saved, int length, int size);
 
+// The pivot the figure window is made under: the saved one, or, never placed
+// (x -1), the first-run place on the primary monitor.
+Pivot creationPivot(const MonitorLayout& layout, Pivot saved, int length, int size);
+
+// The pivot at the end of a drag released at (x, y): the figure at rest
+// would be centred on that point.
+Pivot pivotForRelease(int x, int y, int length, int size);
+
+// The pivot when the string's length changes from oldLength to newLength:
+// it moves by the difference, so that the figure's resting height stays,
+// then is kept on the desktop: raised to its top when above it, and put a
+// figure and a string above its bottom when below it.
+Pivot pivotForLength(const ScreenRect& desktop, Pivot pivot, int oldLength, int newLength, int size);
+
 // Where a window whose frame is given goes when the monitors are as given:
 // where it is while it lies wholly on one monitor, else centred on the
 // primary monitor (its top-left on the monitor when it is the larger).
@@ -90,6 +104,15 @@ ScreenRect monitorHoldingPivot(const MonitorLayout& layout, Pivot pivot, int len
 // The pivot for a corner button on this monitor. The 0.8 terms are worked in
 // double and the sums truncated toward zero.
 Pivot cornerPivot(const ScreenRect& monitor, Corner corner, int length, int size);
+
+// The pivot for a corner button: that corner of the monitor holding the
+// pivot now, so that the figure does not cross to another monitor.
+Pivot pivotForCorner(const MonitorLayout& layout, Pivot pivot, Corner corner, int length, int size);
+
+// Where a window of this size is centred on the area: the halves of the
+// differences, truncated toward zero (a window larger than the area starts
+// left of or above it).
+ScreenRect centredOn(const ScreenRect& area, int width, int height);
 
 // Device pixels: a figure is drawn at size x size logical pixels, which on a
 // screen with a device pixel ratio r are round(size x r) device pixels.

@@ -75,9 +75,7 @@ void SwingWindow::createWindow()
     const int length = settings_.pendulumLength;
     // The first run hangs the figure at the bottom right of the primary
     // monitor; the window starts at rest under its pivot.
-    const Pivot pivot = settings_.anchorX == -1
-        ? firstRunPivot(monitorLayout().primaryRect(), length, kSize)
-        : Pivot { settings_.anchorX, settings_.anchorY };
+    const Pivot pivot = creationPivot(monitorLayout(), { settings_.anchorX, settings_.anchorY }, length, kSize);
     // Held like every place the motion gives: a hand-edited file may hold any
     // int, and the window's edges must not overflow.
     const Pivot rest = restPlace(pivot, length);
@@ -95,10 +93,8 @@ void SwingWindow::createWindow()
     if (!loadFigure(settings_.figureIndex))
         loadBuiltInFigure(0);
 
-    if (settings_.anchorX == -1) {
-        settings_.anchorX = pivot.x;
-        settings_.anchorY = pivot.y;
-    }
+    settings_.anchorX = pivot.x;
+    settings_.anchorY = pivot.y;
     if (settings_.soundFile != kNoFile)
         shell_.playSound(settings_.soundFile);
 
@@ -449,8 +445,9 @@ void SwingWindow::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton && dragInProgress == 1) {
         dragInProgress = 0;
         const QPoint global = event->globalPosition().toPoint();
-        settings_.anchorX = global.x() - figure::kFrameCentre;
-        settings_.anchorY = global.y() - figure::kFrameCentre - settings_.pendulumLength;
+        const Pivot pivot = pivotForRelease(global.x(), global.y(), settings_.pendulumLength, kSize);
+        settings_.anchorX = pivot.x;
+        settings_.anchorY = pivot.y;
         settings_.swingAngle = 64;
         restartSwingTimer();
     }

@@ -243,6 +243,69 @@ TEST(ScreenGeometry, CornerPivots)
     EXPECT_EQ(high.y, INT_MAX);
 }
 
+// The pivot as each of the user's ways of placing the figure sets it, and
+// where the panel first shows.
+TEST(ScreenGeometry, PivotsTheWindowsSet)
+{
+    struct Case {
+        const char* what;
+        Pivot got;
+        Pivot expected;
+    };
+    const MonitorLayout one { { kOne }, 0 };
+    const MonitorLayout two { { kMiddle, kRight }, 0 };
+    const MonitorLayout secondPrimary { { kMiddle, kRight }, 1 };
+    const ScreenRect shifted { 0, 30, 1024, 798 };
+    const Case cases[] = {
+        // Making the figure window: the first run places, a saved pivot stays
+        // (start-up has already judged it).
+        { "made, never placed", creationPivot(one, { -1, -1 }, 128, kSize), { 832, 544 } },
+        { "made, never placed, 800 x 600", creationPivot(MonitorLayout { { { 0, 0, 800, 600 } }, 0 }, { -1, 7 }, 128, kSize), { 608, 376 } },
+        { "made, never placed, primary second", creationPivot(secondPrimary, { -1, -1 }, 128, kSize), { 1856, 544 } },
+        { "made, saved", creationPivot(two, { 1500, 200 }, 128, kSize), { 1500, 200 } },
+        { "made, saved off every monitor", creationPivot(one, { 5000, 200 }, 128, kSize), { 5000, 200 } },
+        // The end of a drag: the figure at rest centred on the release point.
+        { "released", pivotForRelease(500, 400, 128, kSize), { 452, 224 } },
+        { "released left of the origin", pivotForRelease(-700, 10, 50, kSize), { -748, -88 } },
+        { "released, hand-edited length", pivotForRelease(400, 400, INT_MIN, kSize), { 352, INT_MAX } },
+        { "released, hand-edited length the other way", pivotForRelease(0, 0, INT_MAX, kSize), { -48, INT_MIN } },
+        // The length slider: the resting height stays, the pivot on the desktop.
+        { "longer", pivotForLength(kOne, { 300, 544 }, 128, 200, kSize), { 300, 472 } },
+        { "shorter", pivotForLength(kOne, { 300, 472 }, 200, 128, kSize), { 300, 544 } },
+        { "above the top: raised to it", pivotForLength(kOne, { 300, 20 }, 128, 400, kSize), { 300, 0 } },
+        { "below the bottom: put back above it", pivotForLength(kOne, { 300, 720 }, 128, 50, kSize), { 300, 622 } },
+        { "exactly at the bottom stays", pivotForLength(kOne, { 300, 690 }, 128, 50, kSize), { 300, 768 } },
+        { "the top of a desktop not at 0", pivotForLength(shifted, { 300, 60 }, 128, 400, kSize), { 300, 30 } },
+        { "from a hand-edited length", pivotForLength(kOne, { 300, 500 }, INT_MIN, 50, kSize), { 300, 0 } },
+        { "from a hand-edited length the other way", pivotForLength(kOne, { 300, 500 }, INT_MAX, 50, kSize), { 300, 622 } },
+        // Corner buttons: the corners of the monitor that holds the pivot.
+        { "corner of the monitor holding the pivot", pivotForCorner(two, { 1500, 300 }, Corner::BottomRight, 128, kSize), { 1849, 544 } },
+        { "corner of the primary", pivotForCorner(two, { 300, 300 }, Corner::TopRight, 128, kSize), { 825, 20 } },
+        { "pivot nowhere: the primary's corner", pivotForCorner(secondPrimary, { 9000, 9000 }, Corner::TopLeft, 128, kSize), { 1174, 20 } },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.got, c.expected) << c.what << ": got " << c.got.x << "," << c.got.y;
+
+    const struct {
+        const char* what;
+        ScreenRect area;
+        int width, height;
+        ScreenRect expected;
+    } centred[] = {
+        { "on the screen", kOne, 300, 200, { 362, 284, 662, 484 } },
+        { "odd differences truncate", kOne, 301, 201, { 361, 283, 662, 484 } },
+        { "an area not at the origin", { 1920, 40, 3200, 1064 }, 280, 256, { 2420, 424, 2700, 680 } },
+        { "larger than the area: toward zero", kOne, 1101, 800, { -38, -16, 1063, 784 } },
+        { "no screen", {}, 280, 256, { -140, -128, 140, 128 } },
+    };
+    for (const auto& c : centred) {
+        const ScreenRect r = centredOn(c.area, c.width, c.height);
+        EXPECT_EQ((std::vector<int> { r.left, r.top, r.right, r.bottom }),
+                  (std::vector<int> { c.expected.left, c.expected.top, c.expected.right, c.expected.bottom }))
+            << c.what;
+    }
+}
+
 TEST(ScreenGeometry, MonitorHoldingPivot)
 {
     struct Case {
