@@ -66,7 +66,7 @@ static void BM_ReadSettings(benchmark::State& state)
     for (auto _ : state) {
         AppSettings s;
         readSettingsFile(path, s);
-        benchmark::DoNotOptimize(s.picturePaths.count());
+        benchmark::DoNotOptimize(s.pictures.count());
     }
     std::remove(path);
     state.SetComplexityN(state.range(0));

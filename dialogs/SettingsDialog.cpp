@@ -159,8 +159,8 @@ void SettingsDialog::initialise()
     uniformSwingCheck->setChecked(settings_.uniformSwing != 0);
     changePictureCheck->setChecked(settings_.changePictureOnDrop != 0);
 
-    for (const std::string& name : settings_.pictureNames)
-        figureCombo->addItem(QString::fromStdString(name));
+    for (const UserPicture& picture : settings_.pictures)
+        figureCombo->addItem(QString::fromStdString(picture.name));
     // An index the list does not have (a hand-edited settings file) selects nothing.
     const int index = settings_.figureIndex;
     figureCombo->setCurrentIndex(index >= 0 && index < figureCombo->count() ? index : -1);
@@ -310,10 +310,9 @@ void SettingsDialog::openPicture()
     else
         name = displayNameFromPath(path);
 
-    // Both lists grow together after the name is known, so they are in step
-    // even while the name dialog runs and the figure window ticks.
-    settings_.picturePaths.append(path);
-    settings_.pictureNames.append(name);
+    // Added once the name is known: while the name dialog runs, the figure
+    // window ticks and may take drops that add pictures of their own.
+    settings_.pictures.add(path, name);
     addFigureEntry(QString::fromStdString(name));
 }
 
@@ -325,8 +324,7 @@ void SettingsDialog::deletePicture()
     figureCombo->removeItem(position);
     settings_.figureIndex = 0;
     figureCombo->setCurrentIndex(0);
-    settings_.picturePaths.removeAt(position - kBuiltInFigures);
-    settings_.pictureNames.removeAt(position - kBuiltInFigures);
+    settings_.pictures.removeAt(position - kBuiltInFigures);
     // The picture file itself stays where it is.
     if (swingWindow_)
         swingWindow_->loadBuiltInFigure(0);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/StringList.h"
+#include "settings/UserPictures.h"
 
 #include <cstdint>
 #include <string>
@@ -25,8 +25,8 @@ struct AppSettings {
     int changePictureOnDrop = 0;
     // 256 steps to a full turn, 64 is straight down.
     uint8_t swingAngle = 64;
-    StringList picturePaths;
-    StringList pictureNames;
+    // The user's pictures, figures 4 and on.
+    UserPictures pictures;
     // "NULL" stands for no file, compared exactly.
     std::string soundFile = "NULL";
     std::string textProgram = "NULL";

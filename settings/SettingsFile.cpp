@@ -341,10 +341,8 @@ void readSettingsFile(const std::string& path, AppSettings& s)
         if (tooLong)
             continue;
         line = cString(line);
-        if (twoTokens(line, path0, name)) {
-            s.picturePaths.append(decodeSettingsToken(path0));
-            s.pictureNames.append(decodeSettingsToken(name));
-        }
+        if (twoTokens(line, path0, name))
+            s.pictures.add(decodeSettingsToken(path0), decodeSettingsToken(name));
     }
     fclose(f);
 }
@@ -360,21 +358,17 @@ std::string settingsHeaderText(const AppSettings& s)
     return text;
 }
 
-std::string settingsPicturesText(const StringList& paths, const StringList& names)
+std::string settingsPicturesText(const UserPictures& pictures)
 {
     std::string text;
-    auto name = names.begin();
-    for (const std::string& picture : paths) {
-        text += encodeSettingsToken(picture) + ' ';
-        text += name != names.end() ? encodeSettingsToken(*name++) : encodeSettingsToken({});
-        text += '\n';
-    }
+    for (const UserPicture& picture : pictures)
+        text += encodeSettingsToken(picture.path) + ' ' + encodeSettingsToken(picture.name) + '\n';
     return text;
 }
 
 bool writeSettingsFile(const std::string& path, const AppSettings& s)
 {
-    return writeSettingsText(path, settingsHeaderText(s) + settingsPicturesText(s.picturePaths, s.pictureNames));
+    return writeSettingsText(path, settingsHeaderText(s) + settingsPicturesText(s.pictures));
 }
 
 bool writeSettingsText(const std::string& path, const std::string& text)

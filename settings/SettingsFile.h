@@ -3,7 +3,7 @@
 #include <string>
 
 struct AppSettings;
-class StringList;
+class UserPictures;
 
 // The settings file beside the executable: "Tassio.ini" in its folder.
 std::string settingsFilePath(const std::string& executablePath);
@@ -34,7 +34,7 @@ int removeSettingsLeftovers(const std::string& path);
 // first line (numbers, sound and program, with its line end), and one line per
 // user picture.
 std::string settingsHeaderText(const AppSettings& settings);
-std::string settingsPicturesText(const StringList& paths, const StringList& names);
+std::string settingsPicturesText(const UserPictures& pictures);
 
 // Replaces the file at path with text, as writeSettingsFile does.
 bool writeSettingsText(const std::string& path, const std::string& text);

@@ -7,16 +7,14 @@
 void SettingsSnapshot::publish(const AppSettings& settings)
 {
     std::string header = settingsHeaderText(settings);
-    const bool listsChanged = !published_ || settings.picturePaths.revision() != pathsRevision_
-        || settings.pictureNames.revision() != namesRevision_;
-    if (published_ && !listsChanged && header == lastHeader_)
+    const bool listChanged = !published_ || settings.pictures.revision() != picturesRevision_;
+    if (published_ && !listChanged && header == lastHeader_)
         return;
     std::shared_ptr<const std::string> pictures;
-    if (listsChanged)
-        pictures = std::make_shared<const std::string>(settingsPicturesText(settings.picturePaths, settings.pictureNames));
+    if (listChanged)
+        pictures = std::make_shared<const std::string>(settingsPicturesText(settings.pictures));
     lastHeader_ = header;
-    pathsRevision_ = settings.picturePaths.revision();
-    namesRevision_ = settings.pictureNames.revision();
+    picturesRevision_ = settings.pictures.revision();
     published_ = true;
 
     std::shared_ptr<const std::string> replaced;

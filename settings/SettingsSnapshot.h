@@ -16,7 +16,7 @@ struct AppSettings;
 //
 // publish() belongs to one thread (the GUI thread) and is cheap enough for
 // every turn of its event loop: it formats one line, and the picture lines
-// only when a list has changed. Everything else may be called from any thread.
+// only when the list has changed. Everything else may be called from any thread.
 class SettingsSnapshot {
 public:
     void publish(const AppSettings& settings);
@@ -36,8 +36,7 @@ public:
 private:
     // The publishing thread's own: what it last published.
     std::string lastHeader_;
-    std::uint64_t pathsRevision_ = 0;
-    std::uint64_t namesRevision_ = 0;
+    std::uint64_t picturesRevision_ = 0;
     bool published_ = false;
 
     mutable std::mutex mutex_;

@@ -334,8 +334,8 @@ bool SwingWindow::loadFigure(int index)
         return true;
     }
     const int picture = index - kBuiltInFigures;
-    return picture >= 0 && picture < settings_.picturePaths.count()
-        && loadPictureFigure(settings_.picturePaths.at(picture)) == 1;
+    return picture >= 0 && picture < settings_.pictures.count()
+        && loadPictureFigure(settings_.pictures.at(picture).path) == 1;
 }
 
 void SwingWindow::loadBuiltInFigure(int baseId)
@@ -507,8 +507,7 @@ void SwingWindow::handleDroppedFile(const std::string& name)
     case DropAction::AdoptAsFigure:
         if (loadPictureFigure(name) == 1) {
             const std::string display = displayNameFromPath(name);
-            settings_.picturePaths.append(name);
-            settings_.pictureNames.append(display);
+            settings_.pictures.add(name, display);
             shell_.figureAdded(display);
         }
         return;

@@ -97,7 +97,7 @@ TEST(SettingsEscape, RewrittenValuesFitWhereTheyWereRead)
     ASSERT_TRUE(dir.ok());
     for (const Case& c : cases) {
         AppSettings first = checks::readSettingsBytes(dir, c.text);
-        EXPECT_EQ(std::size_t(first.picturePaths.count()), c.pictures) << c.name;
+        EXPECT_EQ(std::size_t(first.pictures.count()), c.pictures) << c.name;
         checks::expectRoundTrip(dir, first, c.name);
     }
 }

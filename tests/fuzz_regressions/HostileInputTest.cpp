@@ -274,7 +274,7 @@ TEST(HostileFiles, SpecialFilesNeverBlock)
         { "readSettingsFile", [](const std::string& p) {
               AppSettings s;
               readSettingsFile(p, s);
-              return s.anchorX == -1 && s.picturePaths.count() == 0;
+              return s.anchorX == -1 && s.pictures.count() == 0;
           } },
     };
     for (const Case& c : files) {
@@ -309,12 +309,11 @@ TEST(HostileSettings, ManyPictureLinesReadInLinearTime)
         const int n = 100000;
         const std::string big = fileOf(c, n);
         AppSettings s = checks::readSettingsBytes(dir, big);
-        EXPECT_EQ(s.picturePaths.count(), c.kept ? n : 0);
-        EXPECT_EQ(s.pictureNames.count(), s.picturePaths.count());
-        if (c.kept && s.picturePaths.count() == n) {
+        EXPECT_EQ(s.pictures.count(), c.kept ? n : 0);
+        if (c.kept && s.pictures.count() == n) {
             AppSettings last = checks::readSettingsBytes(dir, fileOf(c, 0) + c.line(n - 1));
-            EXPECT_EQ(s.picturePaths.at(n - 1), last.picturePaths.at(0));
-            EXPECT_EQ(s.pictureNames.at(n - 1), last.pictureNames.at(0));
+            EXPECT_EQ(s.pictures.at(n - 1).path, last.pictures.at(0).path);
+            EXPECT_EQ(s.pictures.at(n - 1).name, last.pictures.at(0).name);
         }
         checks::expectRoundTrip(dir, s, c.name);
     }
@@ -348,9 +347,10 @@ TEST(HostileSettings, TenMegabyteTokensStayBounded)
         if (c.text2) {
             EXPECT_EQ(s.textProgram, c.text2);
         }
-        for (const std::string& p : s.picturePaths)
-            EXPECT_LE(p.size(), 64u * 1024u);
-        EXPECT_EQ(s.picturePaths.count(), s.pictureNames.count());
+        for (const UserPicture& p : s.pictures) {
+            EXPECT_LE(p.path.size(), 64u * 1024u);
+            EXPECT_LE(p.name.size(), 64u * 1024u);
+        }
         checks::expectRoundTrip(dir, s, c.name);
     }
     AppSettings big = checks::readSettingsBytes(dir, std::string(10 << 20, '9') + ",2\n");

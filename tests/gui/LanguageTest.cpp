@@ -2,6 +2,7 @@
 // locale, user picture names are never translated, and every caption fits its
 // control in both languages.
 #include "GuiTestSupport.h"
+#include "PictureLists.h"
 
 #include "app/Translations.h"
 #include "dialogs/AboutDialog.h"
@@ -203,16 +204,13 @@ TEST(Translations, UserPictureNamesStayAsGiven)
     ScopedLanguage language(kEnglish);
     ASSERT_TRUE(language.english);
     AppSettings settings;
-    settings.picturePaths.append("/p/a.bmp");
-    settings.pictureNames.append("猫");
-    settings.picturePaths.append("/p/b.bmp");
-    settings.pictureNames.append("Girl");
+    settings.pictures.add("/p/a.bmp", "猫");
+    settings.pictures.add("/p/b.bmp", "Girl");
     settings.figureIndex = 4;
     SettingsDialog panel(settings, nullptr);
     EXPECT_EQ(guitest::listEntries(child<QComboBox>(&panel, "figureCombo")),
               (std::vector<std::string> { "Girl", "Boy", "Cat", "Amulet", "猫", "Girl" }));
-    EXPECT_EQ(std::vector<std::string>(settings.pictureNames.begin(), settings.pictureNames.end()),
-              (std::vector<std::string> { "猫", "Girl" }));
+    EXPECT_EQ(pictureNames(settings.pictures), (std::vector<std::string> { "猫", "Girl" }));
     EXPECT_EQ(settings.figureIndex, 4);
 }
 

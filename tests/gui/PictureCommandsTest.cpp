@@ -1,5 +1,6 @@
 // The panel's picture, sound and text commands, and the default display name.
 #include "GuiTestSupport.h"
+#include "PictureLists.h"
 
 #include "dialogs/PictureNameDialog.h"
 #include "swing/DropAction.h"
@@ -24,10 +25,6 @@ namespace {
 
 using Kind = SettingsDialog::FileKind;
 
-std::vector<std::string> entries(const StringList& list)
-{
-    return std::vector<std::string>(list.begin(), list.end());
-}
 
 // What the user does in the picture-name dialog.
 enum class NameAnswer { Cancel, CloseBox, OkEmpty, EnterAtOnce, TypeAndOk };
@@ -114,15 +111,14 @@ TEST_F(PictureCommands, OpenPictureMakesItTheFigureAndNamesIt)
     const std::string dog = writePicture("PICS/DOG.BMP", 0x3070B0);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        settings.picturePaths.clear();
-        settings.pictureNames.clear();
+        settings.pictures.clear();
         makePanel();
         panel->chooseFile = [this](Kind) { return chooserAnswer; };
         window.loadBuiltInFigure(0);
 
         EXPECT_TRUE(openPicture(dog, c.answer, QString::fromUtf8(c.typed))) << "no name dialog";
-        EXPECT_EQ(entries(settings.picturePaths), std::vector<std::string> { dog });
-        EXPECT_EQ(entries(settings.pictureNames), std::vector<std::string> { c.expectedName });
+        EXPECT_EQ(picturePaths(settings.pictures), std::vector<std::string> { dog });
+        EXPECT_EQ(pictureNames(settings.pictures), std::vector<std::string> { c.expectedName });
         EXPECT_EQ(settings.figureIndex, 4);
         auto* combo = control<QComboBox>("figureCombo");
         EXPECT_EQ(combo->count(), 5);
@@ -137,8 +133,8 @@ TEST_F(PictureCommands, OpeningTheSameFileTwiceAddsTwoPictures)
     const std::string dog = writePicture("dog.bmp", 0x204060);
     EXPECT_TRUE(openPicture(dog, NameAnswer::TypeAndOk, QStringLiteral("一")));
     EXPECT_TRUE(openPicture(dog, NameAnswer::Cancel));
-    EXPECT_EQ(entries(settings.picturePaths), (std::vector<std::string> { dog, dog }));
-    EXPECT_EQ(entries(settings.pictureNames), (std::vector<std::string> { "一", "dog.bmp" }));
+    EXPECT_EQ(picturePaths(settings.pictures), (std::vector<std::string> { dog, dog }));
+    EXPECT_EQ(pictureNames(settings.pictures), (std::vector<std::string> { "一", "dog.bmp" }));
     EXPECT_EQ(settings.figureIndex, 5);
     EXPECT_EQ(control<QComboBox>("figureCombo")->currentIndex(), 5);
     EXPECT_EQ(kindsAsked, (std::vector<Kind> { Kind::Picture, Kind::Picture }));
@@ -160,8 +156,7 @@ TEST_F(PictureCommands, OpenPictureThatCannotBeUsedAddsNothing)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_FALSE(openPicture(c.chosen, NameAnswer::Cancel)) << "name dialog shown";
-        EXPECT_EQ(settings.picturePaths.count(), 0);
-        EXPECT_EQ(settings.pictureNames.count(), 0);
+        EXPECT_EQ(settings.pictures.count(), 0);
         EXPECT_EQ(control<QComboBox>("figureCombo")->count(), 4);
         EXPECT_EQ(settings.figureIndex, 0);
         EXPECT_TRUE(showsBuiltIn(20)) << "the figure changed";
@@ -180,12 +175,9 @@ TEST_F(PictureCommands, DeletePictureRemovesTheSelectedOneAndShowsTheGirl)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.selected);
-        settings.picturePaths.clear();
-        settings.pictureNames.clear();
-        for (const char* name : { "a", "b", "c" }) {
-            settings.picturePaths.append(path(name));
-            settings.pictureNames.append(name);
-        }
+        settings.pictures.clear();
+        for (const char* name : { "a", "b", "c" })
+            settings.pictures.add(path(name), name);
         makePanel();
         window.loadBuiltInFigure(30);
         selectFigure(control<QComboBox>("figureCombo"), c.selected);
@@ -196,11 +188,11 @@ TEST_F(PictureCommands, DeletePictureRemovesTheSelectedOneAndShowsTheGirl)
         list.insert(list.end(), c.remaining.begin(), c.remaining.end());
         auto* combo = control<QComboBox>("figureCombo");
         EXPECT_EQ(listEntries(combo), list);
-        EXPECT_EQ(entries(settings.pictureNames), c.remaining);
+        EXPECT_EQ(pictureNames(settings.pictures), c.remaining);
         std::vector<std::string> paths;
         for (const std::string& name : c.remaining)
             paths.push_back(path(name.c_str()));
-        EXPECT_EQ(entries(settings.picturePaths), paths);
+        EXPECT_EQ(picturePaths(settings.pictures), paths);
         EXPECT_EQ(combo->currentIndex(), 0);
         EXPECT_EQ(settings.figureIndex, 0);
         EXPECT_TRUE(showsBuiltIn(0)) << "the girl is not shown";
@@ -209,8 +201,7 @@ TEST_F(PictureCommands, DeletePictureRemovesTheSelectedOneAndShowsTheGirl)
 
 TEST_F(PictureCommands, DeletePictureLeavesBuiltInFiguresAlone)
 {
-    settings.picturePaths.append(path("a"));
-    settings.pictureNames.append("a");
+    settings.pictures.add(path("a"), "a");
     for (int selected : { -1, 0, 3 }) {
         SCOPED_TRACE(selected);
         settings.figureIndex = selected;
@@ -218,8 +209,7 @@ TEST_F(PictureCommands, DeletePictureLeavesBuiltInFiguresAlone)
         window.loadBuiltInFigure(30);
         QTest::mouseClick(control<QPushButton>("deletePictureButton"), Qt::LeftButton);
         EXPECT_EQ(control<QComboBox>("figureCombo")->count(), 5);
-        EXPECT_EQ(settings.picturePaths.count(), 1);
-        EXPECT_EQ(settings.pictureNames.count(), 1);
+        EXPECT_EQ(settings.pictures.count(), 1);
         EXPECT_EQ(settings.figureIndex, selected);
         EXPECT_TRUE(showsBuiltIn(30));
     }
@@ -264,8 +254,8 @@ TEST_F(PictureCommands, ChosenPathsGetTheDefaultExtensionWhenTyped)
     // A picture typed without extension is read from the .bmp of that name.
     const std::string dog = writePicture("DOG.bmp", 0x406080);
     EXPECT_TRUE(openPicture(path("DOG"), NameAnswer::Cancel));
-    EXPECT_EQ(entries(settings.picturePaths), std::vector<std::string> { dog });
-    EXPECT_EQ(entries(settings.pictureNames), std::vector<std::string> { "DOG.bmp" });
+    EXPECT_EQ(picturePaths(settings.pictures), std::vector<std::string> { dog });
+    EXPECT_EQ(pictureNames(settings.pictures), std::vector<std::string> { "DOG.bmp" });
 }
 
 // The real file dialogs: their filters, and a name typed in the current folder.
@@ -314,7 +304,7 @@ TEST_F(PictureCommands, FileDialogsOfferTheirFiltersAndTakeTypedNames)
     }
     EXPECT_EQ(settings.soundFile, path("TUNE.wav"));
     EXPECT_EQ(settings.textProgram, path("WORD.exe"));
-    EXPECT_EQ(settings.picturePaths.count(), 0);
+    EXPECT_EQ(settings.pictures.count(), 0);
 }
 
 TEST(DisplayNameFromPath, IsTheTextAfterTheLastSlash)

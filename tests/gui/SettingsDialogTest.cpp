@@ -76,8 +76,7 @@ TEST_F(SettingsPanel, StartsFromTheRecord)
         settings.changePictureOnDrop = c.changePictureOnDrop;
         settings.figureIndex = c.figureIndex;
         for (const std::string& name : c.pictures) {
-            settings.picturePaths.append("/nowhere/" + name + ".bmp");
-            settings.pictureNames.append(name);
+            settings.pictures.add("/nowhere/" + name + ".bmp", name);
         }
         window.destroyWindow();
         makePanel();
@@ -497,10 +496,8 @@ TEST_F(SettingsPanel, FigureListLoadsTheChosenFigure)
     QTemporaryDir dir;
     const std::string picture = dir.filePath("dog.bmp").toStdString();
     testbmp::save(picture, testbmp::rgb24(40, 30, [](int, int) { return 0xC08040u; }));
-    settings.picturePaths.append(picture);
-    settings.pictureNames.append("dog");
-    settings.picturePaths.append(dir.filePath("gone.bmp").toStdString());
-    settings.pictureNames.append("gone");
+    settings.pictures.add(picture, "dog");
+    settings.pictures.add(dir.filePath("gone.bmp").toStdString(), "gone");
     makePanel();
     auto* combo = control<QComboBox>("figureCombo");
 
@@ -524,8 +521,7 @@ TEST_F(SettingsPanel, FigureListLoadsTheChosenFigure)
 
 TEST_F(SettingsPanel, AddFigureEntrySelectsItWithoutLoading)
 {
-    settings.picturePaths.append("/p/a.bmp");
-    settings.pictureNames.append("a");
+    settings.pictures.add("/p/a.bmp", "a");
     makePanel();
     window.loadBuiltInFigure(20);
     auto* combo = control<QComboBox>("figureCombo");

@@ -1,3 +1,5 @@
+#include "PictureLists.h"
+
 #include "settings/AppSettings.h"
 #include "settings/SettingsFile.h"
 
@@ -58,11 +60,6 @@ AppSettings readFrom(const std::string& bytes)
     return s;
 }
 
-std::vector<std::string> items(const StringList& list)
-{
-    return { list.begin(), list.end() };
-}
-
 } // namespace
 
 TEST(SettingsFilePath, CutsAtTheLastSlash)
@@ -74,17 +71,18 @@ TEST(SettingsFilePath, CutsAtTheLastSlash)
     EXPECT_EQ(settingsFilePath("tassio"), "tassio/Tassio.ini");
 }
 
-TEST(StringList, AppendAtRemoveKeepOrder)
+TEST(UserPictures, AddAtRemoveKeepOrderAndPairs)
 {
-    StringList l;
+    UserPictures l;
     for (const char* s : { "a", "b", "c", "d" })
-        l.append(s);
+        l.add(std::string("/p/") + s, s);
     l.removeAt(1);
     l.removeAt(7);  // ignored
     l.removeAt(-1); // ignored
-    EXPECT_EQ(items(l), (std::vector<std::string> { "a", "c", "d" }));
+    EXPECT_EQ(pictureNames(l), (std::vector<std::string> { "a", "c", "d" }));
+    EXPECT_EQ(picturePaths(l), (std::vector<std::string> { "/p/a", "/p/c", "/p/d" }));
     EXPECT_EQ(l.count(), 3);
-    EXPECT_EQ(l.at(2), "d");
+    EXPECT_EQ(l.at(2), (UserPicture { "/p/d", "d" }));
 }
 
 TEST(ReadSettings, MissingFileKeepsDefaults)
@@ -184,8 +182,8 @@ TEST_P(ReadPictureLines, KeepsBothListsInStep)
 {
     const PictureLinesCase& c = GetParam();
     AppSettings s = readFrom(c.text);
-    EXPECT_EQ(items(s.picturePaths), c.paths);
-    EXPECT_EQ(items(s.pictureNames), c.names);
+    EXPECT_EQ(picturePaths(s.pictures), c.paths);
+    EXPECT_EQ(pictureNames(s.pictures), c.names);
 }
 
 const std::string kLine1 = "640,455,100,128,64,1,4,1,0,NULL NULL\n";
@@ -268,8 +266,7 @@ TEST(SettingsRoundTrip, WrittenThenReadBackTheSame)
         s.anchorY = 200;
         s.soundFile = "/s/" + std::string(1500, 's') + ".wav";
         for (std::size_t i = 0; i < c.paths.size(); ++i) {
-            s.picturePaths.append(c.paths[i]);
-            s.pictureNames.append("name" + std::to_string(i));
+            s.pictures.add(c.paths[i], "name" + std::to_string(i));
         }
         const std::string ini = dir.file("Tassio.ini");
         ASSERT_TRUE(writeSettingsFile(ini, s)) << c.what;
@@ -278,8 +275,8 @@ TEST(SettingsRoundTrip, WrittenThenReadBackTheSame)
 
         AppSettings r;
         readSettingsFile(ini, r);
-        EXPECT_EQ(items(r.picturePaths), c.paths) << c.what;
-        EXPECT_EQ(items(r.pictureNames), items(s.pictureNames)) << c.what;
+        EXPECT_EQ(picturePaths(r.pictures), c.paths) << c.what;
+        EXPECT_EQ(pictureNames(r.pictures), pictureNames(s.pictures)) << c.what;
         EXPECT_EQ(r.pendulumLength, c.length) << c.what;
         EXPECT_EQ(r.tickInterval, c.interval) << c.what;
         EXPECT_EQ(r.anchorX, c.anchorX) << c.what;
@@ -324,8 +321,7 @@ TEST(WriteSettings, WritesTheFormatExactly)
     s.anchorY = 455;
     s.figureIndex = 4;
     s.swingAngle = 200;
-    s.picturePaths.append("/pics/DOG.BMP");
-    s.pictureNames.append("DOG.BMP");
+    s.pictures.add("/pics/DOG.BMP", "DOG.BMP");
     ASSERT_TRUE(writeSettingsFile(dir.file("Tassio.ini"), s));
     EXPECT_EQ(readBytes(dir.file("Tassio.ini")),
               "640,455,100,128,200,1,4,1,0,NULL NULL\n/pics/DOG.BMP DOG.BMP\n");
@@ -346,10 +342,9 @@ TEST(WriteSettings, RoundTripKeepsEverySavedField)
     s.changePictureOnDrop = 1;
     s.soundFile = "/home/me/my sounds/ding.wav";
     s.textProgram = "/usr/bin/libre office";
-    for (const char* p : { "/p/a.bmp", "/p q/b.bmp", "/r/100%.bmp" })
-        s.picturePaths.append(p);
-    for (const char* n : { "a", "two words", "" })
-        s.pictureNames.append(n);
+    s.pictures.add("/p/a.bmp", "a");
+    s.pictures.add("/p q/b.bmp", "two words");
+    s.pictures.add("/r/100%.bmp", "");
     s.swingStep = -9;
     ASSERT_TRUE(writeSettingsFile(dir.file("Tassio.ini"), s));
 
@@ -366,8 +361,8 @@ TEST(WriteSettings, RoundTripKeepsEverySavedField)
     EXPECT_EQ(r.changePictureOnDrop, 1);
     EXPECT_EQ(r.soundFile, s.soundFile);
     EXPECT_EQ(r.textProgram, s.textProgram);
-    EXPECT_EQ(items(r.picturePaths), items(s.picturePaths));
-    EXPECT_EQ(items(r.pictureNames), items(s.pictureNames));
+    EXPECT_EQ(picturePaths(r.pictures), picturePaths(s.pictures));
+    EXPECT_EQ(pictureNames(r.pictures), pictureNames(s.pictures));
     EXPECT_EQ(r.swingStep, 2) << "the step is not saved";
 }
 
@@ -474,8 +469,7 @@ TEST(ReadSettings, HostileContentStaysBounded)
     EXPECT_EQ(s.anchorX, 1);
     EXPECT_LE(s.soundFile.size(), 64u * 1024u);
     EXPECT_EQ(s.textProgram, "x");
-    EXPECT_GE(s.picturePaths.count(), 1000);
-    EXPECT_EQ(s.picturePaths.count(), s.pictureNames.count());
+    EXPECT_GE(s.pictures.count(), 1000);
 }
 
 TEST(ReadSettings, FifoIsNotOpened)
@@ -495,10 +489,8 @@ TEST(WriteSettings, KillingTheWriterNeverLeavesAPartialFile)
     a.anchorX = 111;
     b.anchorX = 222;
     for (int i = 0; i < 2000; ++i) {
-        a.picturePaths.append("/pictures/a" + std::to_string(i) + ".bmp");
-        a.pictureNames.append("a" + std::to_string(i));
-        b.picturePaths.append("/pictures/b" + std::to_string(i) + ".bmp");
-        b.pictureNames.append("b" + std::to_string(i));
+        a.pictures.add("/pictures/a" + std::to_string(i) + ".bmp", "a" + std::to_string(i));
+        b.pictures.add("/pictures/b" + std::to_string(i) + ".bmp", "b" + std::to_string(i));
     }
     ASSERT_TRUE(writeSettingsFile(path, a));
     const std::string textA = readBytes(path);
@@ -640,13 +632,12 @@ TEST(WriteSettings, NamesSurviveAsBytes)
     AppSettings s;
     s.soundFile = "/m\xfasica/d\xedng.wav";                      // Latin-1
     s.textProgram = "/opt/\xce\xc4\xd7\xd6/edit";                    // GBK
-    s.picturePaths.append("/p/caf\xe9 \xff\xfe.bmp");
-    s.pictureNames.append("\xd0\xa1\xb9\xb7");                     // GBK "little dog"
+    s.pictures.add("/p/caf\xe9 \xff\xfe.bmp", "\xd0\xa1\xb9\xb7");                     // GBK "little dog"
     ASSERT_TRUE(writeSettingsFile(dir.file("Tassio.ini"), s));
     AppSettings r;
     readSettingsFile(dir.file("Tassio.ini"), r);
     EXPECT_EQ(r.soundFile, s.soundFile);
     EXPECT_EQ(r.textProgram, s.textProgram);
-    EXPECT_EQ(items(r.picturePaths), items(s.picturePaths));
-    EXPECT_EQ(items(r.pictureNames), items(s.pictureNames));
+    EXPECT_EQ(picturePaths(r.pictures), picturePaths(s.pictures));
+    EXPECT_EQ(pictureNames(r.pictures), pictureNames(s.pictures));
 }

@@ -50,24 +50,24 @@ std::string fileText(const AppSettings& s)
     return readBytes(dir.file("Tassio.ini"));
 }
 
-TEST(StringList, RevisionChangesWithTheContent)
+TEST(UserPictures, RevisionChangesWithTheContent)
 {
-    StringList a;
-    StringList b;
+    UserPictures a;
+    UserPictures b;
     EXPECT_NE(a.revision(), b.revision()) << "two lists";
-    const StringList copy = a;
+    const UserPictures copy = a;
     EXPECT_EQ(copy.revision(), a.revision()) << "a copy has the same content";
     const struct {
         const char* change;
-        std::function<void(StringList&)> apply;
+        std::function<void(UserPictures&)> apply;
         bool changes;
     } steps[] = {
-        { "append", [](StringList& l) { l.append("x"); }, true },
-        { "append again", [](StringList& l) { l.append("y"); }, true },
-        { "remove", [](StringList& l) { l.removeAt(0); }, true },
-        { "remove out of range", [](StringList& l) { l.removeAt(5); }, false },
-        { "clear", [](StringList& l) { l.clear(); }, true },
-        { "assign another", [&b](StringList& l) { l = b; }, true },
+        { "add", [](UserPictures& l) { l.add("/x.bmp", "x"); }, true },
+        { "add again", [](UserPictures& l) { l.add("/y.bmp", "y"); }, true },
+        { "remove", [](UserPictures& l) { l.removeAt(0); }, true },
+        { "remove out of range", [](UserPictures& l) { l.removeAt(5); }, false },
+        { "clear", [](UserPictures& l) { l.clear(); }, true },
+        { "assign another", [&b](UserPictures& l) { l = b; }, true },
     };
     for (const auto& s : steps) {
         SCOPED_TRACE(s.change);
@@ -75,10 +75,10 @@ TEST(StringList, RevisionChangesWithTheContent)
         s.apply(a);
         EXPECT_EQ(a.revision() != before, s.changes);
     }
-    StringList moved;
-    moved.append("m");
+    UserPictures moved;
+    moved.add("/m.bmp", "m");
     const std::uint64_t was = moved.revision();
-    StringList taken = std::move(moved);
+    UserPictures taken = std::move(moved);
     EXPECT_EQ(taken.revision(), was);
     EXPECT_NE(moved.revision(), was) << "what is left behind is another list";
 }
@@ -95,11 +95,11 @@ TEST(SettingsSnapshot, HoldsWhatTheFileWouldAfterEveryKindOfChange)
         { "the defaults", [] {} },
         { "a dragged pivot", [&] { s.anchorX = 552; s.anchorY = 324; } },
         { "a tick", [&] { s.swingAngle = 71; } },
-        { "a picture dropped", [&] { s.picturePaths.append("/p/dog 1.bmp"); s.pictureNames.append("dog 1.bmp"); s.figureIndex = 4; } },
+        { "a picture dropped", [&] { s.pictures.add("/p/dog 1.bmp", "dog 1.bmp"); s.figureIndex = 4; } },
         { "a sound chosen", [&] { s.soundFile = "/s/a b.wav"; } },
-        { "only a name changed", [&] { s.pictureNames.clear(); s.pictureNames.append("rex"); } },
-        { "a picture deleted", [&] { s.picturePaths.removeAt(0); s.pictureNames.removeAt(0); s.figureIndex = 0; } },
-        { "lists replaced by copies", [&] { AppSettings other; other.picturePaths.append("/q.bmp"); other.pictureNames.append("q"); s.picturePaths = other.picturePaths; s.pictureNames = other.pictureNames; } },
+        { "only a name changed", [&] { s.pictures.clear(); s.pictures.add("/p/dog 1.bmp", "rex"); } },
+        { "a picture deleted", [&] { s.pictures.removeAt(0); s.figureIndex = 0; } },
+        { "list replaced by a copy", [&] { AppSettings other; other.pictures.add("/q.bmp", "q"); s.pictures = other.pictures; } },
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.change);
@@ -178,8 +178,7 @@ TEST(SettingsSnapshot, AReaderNeverSeesHalfAPublish)
         }
     });
     for (int i = 1; i <= 3000; ++i) {
-        s.picturePaths.append("/p/" + std::to_string(i) + ".bmp");
-        s.pictureNames.append(std::to_string(i));
+        s.pictures.add("/p/" + std::to_string(i) + ".bmp", std::to_string(i));
         s.anchorX = i;
         snapshot.publish(s);
         s.swingAngle = static_cast<uint8_t>(i);

@@ -122,8 +122,7 @@ TEST(DroppedFiles, SubstringsDecideInOrder)
         EXPECT_EQ(f.rec.pictures.size(), e == "picture" ? 1u : 0u) << c.name;
         EXPECT_EQ(f.rec.texts.size(), e == "text" ? 1u : 0u) << c.name;
         EXPECT_EQ(f.rec.figures.size(), e == "figure" ? 1u : 0u) << c.name;
-        EXPECT_EQ(f.settings.picturePaths.count(), e == "figure" ? 1 : 0) << c.name;
-        EXPECT_EQ(f.settings.pictureNames.count(), f.settings.picturePaths.count()) << c.name;
+        EXPECT_EQ(f.settings.pictures.count(), e == "figure" ? 1 : 0) << c.name;
     }
 }
 
@@ -259,13 +258,13 @@ TEST(DroppedFiles, PicturesBecomeFiguresAndTheLastIsSelected)
         paths.push_back(dir.bmp("p" + std::to_string(i) + ".bmp", colours[i]));
         f.window.handleDroppedFile(paths.back());
     }
-    EXPECT_EQ(f.settings.picturePaths.count(), 3);
-    EXPECT_EQ(f.settings.pictureNames.at(2), "p2.bmp");
+    EXPECT_EQ(f.settings.pictures.count(), 3);
+    EXPECT_EQ(f.settings.pictures.at(2).name, "p2.bmp");
     EXPECT_EQ(f.rec.figures, (std::vector<std::string> { "p0.bmp", "p1.bmp", "p2.bmp" }));
     EXPECT_EQ(f.window.compositor.frames[3].pixel(48, 48), 0x778899u) << "the last one is shown";
     // A picture that cannot be loaded adds nothing.
     f.window.handleDroppedFile(dir.file("bad.bmp", "xx"));
-    EXPECT_EQ(f.settings.picturePaths.count(), 3);
+    EXPECT_EQ(f.settings.pictures.count(), 3);
     EXPECT_EQ(f.rec.figures.size(), 3u);
 }
 
@@ -413,8 +412,7 @@ TEST(FigureWindow, MissingPictureShowsTheGirl)
         f.settings.anchorY = 100;
         f.settings.figureIndex = index;
         if (index == 4) {
-            f.settings.picturePaths.append("/nonexistent/gone.bmp");
-            f.settings.pictureNames.append("gone");
+            f.settings.pictures.add("/nonexistent/gone.bmp", "gone");
         }
         f.window.createWindow();
         for (int k = 0; k < 7; ++k)
