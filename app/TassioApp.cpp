@@ -13,6 +13,7 @@
 #include "settings/SettingsFile.h"
 #include "settings/SettingsLocation.h"
 #include "settings/SettingsSnapshot.h"
+#include "swing/DropAction.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
@@ -156,8 +157,34 @@ void TassioApp::showPanel()
     TrayIcon::bringUp(panel_);
 }
 
-void TassioApp::figureAdded(const std::string& name)
+void TassioApp::fileDropped(DropAction action, const std::string& name)
 {
+    switch (action) {
+    case DropAction::PlaySound:
+        playSound(name);
+        return;
+    case DropAction::AdoptAsFigure:
+        adoptPicture(name);
+        return;
+    case DropAction::ShowPicture:
+        openPictureViewer(name);
+        return;
+    case DropAction::OpenDocument:
+        startProgram(settings.textProgram, name);
+        return;
+    case DropAction::ShowText:
+        openTextViewer(name);
+        return;
+    }
+}
+
+void TassioApp::adoptPicture(const std::string& path)
+{
+    if (swingWindow.loadPictureFigure(path) != 1)
+        return;
+    const std::string name = displayNameFromPath(path);
+    settings.pictures.add(path, name);
+    // figureIndex follows the panel's selection.
     if (panel_)
         panel_->addFigureEntry(QString::fromStdString(name));
 }
@@ -217,11 +244,6 @@ void TassioApp::openNextViewer()
 void TassioApp::playSound(const std::string& wav)
 {
     SoundPlayer::instance().playAsync(wav);
-}
-
-void TassioApp::openDocument(const std::string& program, const std::string& document)
-{
-    startProgram(program, document);
 }
 
 void TassioApp::publishSettings()

@@ -3,7 +3,7 @@
 #include "app/SessionEndWatch.h"
 #include "app/ViewerCascade.h"
 #include "settings/AppSettings.h"
-#include "settings/AppShell.h"
+#include "swing/AppShell.h"
 #include "swing/SwingWindow.h"
 
 #include <QObject>
@@ -45,11 +45,17 @@ public:
     bool saveSettingsOnce();
 
     void showPanel() override;
-    void figureAdded(const std::string& name) override;
-    void openPictureViewer(const std::string& path) override;
-    void openTextViewer(const std::string& path) override;
     void playSound(const std::string& wav) override;
-    void openDocument(const std::string& program, const std::string& document) override;
+    // Carries out what a dropped file is to do.
+    void fileDropped(DropAction action, const std::string& name) override;
+
+    // Opens a viewer for the file at the next cascade position.
+    void openPictureViewer(const std::string& path);
+    void openTextViewer(const std::string& path);
+    // The picture becomes the figure and joins the user's pictures under the
+    // name of its file, and the panel lists and selects it. A picture that
+    // cannot be read changes nothing.
+    void adoptPicture(const std::string& path);
 
     AppSettings settings;
     SwingWindow swingWindow;

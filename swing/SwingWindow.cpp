@@ -500,25 +500,5 @@ void SwingWindow::handleNextDrop()
 
 void SwingWindow::handleDroppedFile(const std::string& name)
 {
-    switch (dropActionFor(name, settings_.changePictureOnDrop, settings_.textProgram, firstByteOf)) {
-    case DropAction::PlaySound:
-        shell_.playSound(name);
-        return;
-    case DropAction::AdoptAsFigure:
-        if (loadPictureFigure(name) == 1) {
-            const std::string display = displayNameFromPath(name);
-            settings_.pictures.add(name, display);
-            shell_.figureAdded(display);
-        }
-        return;
-    case DropAction::ShowPicture:
-        shell_.openPictureViewer(name);
-        return;
-    case DropAction::OpenDocument:
-        shell_.openDocument(settings_.textProgram, name);
-        return;
-    case DropAction::ShowText:
-        shell_.openTextViewer(name);
-        return;
-    }
+    shell_.fileDropped(dropActionFor(name, settings_.changePictureOnDrop, settings_.textProgram, firstByteOf), name);
 }

@@ -2,7 +2,7 @@
 
 #include "platform/FigureSurface.h"
 #include "settings/AppSettings.h"
-#include "settings/AppShell.h"
+#include "swing/AppShell.h"
 #include "settings/ScreenGeometry.h"
 #include "swing/FigureCompositor.h"
 #include "swing/FigurePresence.h"
@@ -78,7 +78,8 @@ public:
     PendulumMotion motion;
     FigureCompositor compositor;
 
-    // What a dropped file does, by the substrings of its name.
+    // Hands a dropped file to the application with what it is to do, as the
+    // substrings of its name and the settings decide (dropActionFor).
     void handleDroppedFile(const std::string& name);
     // Files dropped and not yet handled: a drop is answered at once and its
     // files are handled one per turn of the event loop, so that the drag's

@@ -5,14 +5,18 @@
 #include "pictures/PictureWindow.h"
 #include "pictures/TextWindow.h"
 
+#include "PictureLists.h"
 #include "TestBmp.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -44,7 +48,7 @@ TEST(AppShell, ViewersOfBothKindsShareOneCascade)
     std::ofstream(broken) << "not a picture";
 
     auto app = std::make_unique<TassioApp>();
-    AppShell& shell = *app;
+    TassioApp& shell = *app;
     const struct {
         const std::string* path;
         bool isPicture;
@@ -96,6 +100,57 @@ TEST(AppShell, ViewersOfBothKindsShareOneCascade)
     EXPECT_TRUE(viewers(false).empty());
 }
 
+// What the figure window says a dropped file is to do, done: pictures become
+// the figure and join the user's pictures under their files' names, the last
+// one shown; one that cannot be read adds nothing; a document goes to the
+// text program as its only argument; a text opens in a viewer.
+TEST(AppShell, DroppedFilesAreCarriedOut)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto app = std::make_unique<TassioApp>();
+    const uint32_t colours[] = { 0x112233, 0x445566, 0x778899 };
+    std::vector<std::string> paths;
+    for (int i = 0; i < 3; ++i) {
+        paths.push_back(dir.filePath(QStringLiteral("p%1.bmp").arg(i)).toStdString());
+        const uint32_t colour = colours[i];
+        testbmp::save(paths.back(), testbmp::rgb24(20, 20, [colour](int, int) { return colour; }));
+        app->fileDropped(DropAction::AdoptAsFigure, paths.back());
+    }
+    EXPECT_EQ(picturePaths(app->settings.pictures), paths);
+    EXPECT_EQ(pictureNames(app->settings.pictures), (std::vector<std::string> { "p0.bmp", "p1.bmp", "p2.bmp" }));
+    EXPECT_EQ(app->swingWindow.compositor.frames[3].pixel(48, 48), 0x778899u) << "the last one is shown";
+    const std::string bad = dir.filePath("bad.bmp").toStdString();
+    std::ofstream(bad) << "xx";
+    app->fileDropped(DropAction::AdoptAsFigure, bad);
+    EXPECT_EQ(app->settings.pictures.count(), 3);
+    EXPECT_EQ(app->swingWindow.compositor.frames[3].pixel(48, 48), 0x778899u);
+
+    // The program writes down its arguments, one a line.
+    const QString record = dir.filePath(QStringLiteral("args.txt"));
+    const std::string program = dir.filePath(QStringLiteral("editor.sh")).toStdString();
+    std::ofstream(program) << "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$@\" > '" << record.toStdString()
+                           << ".tmp'\nmv '" << record.toStdString() << ".tmp' '" << record.toStdString() << "'\n";
+    ASSERT_TRUE(QFile::setPermissions(QString::fromStdString(program), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    app->settings.textProgram = program;
+    const std::string document = dir.filePath(QStringLiteral("letter one.doc")).toStdString();
+    app->fileDropped(DropAction::OpenDocument, document);
+    QElapsedTimer waited;
+    waited.start();
+    while (!QFile::exists(record) && waited.elapsed() < 10000)
+        QThread::msleep(10);
+    QFile args(record);
+    ASSERT_TRUE(args.open(QIODevice::ReadOnly)) << "the text program did not run within 10 s";
+    EXPECT_EQ(args.readAll().toStdString(), "1\n" + document + "\n");
+
+    const std::string text = dir.filePath(QStringLiteral("notes.txt")).toStdString();
+    std::ofstream(text) << "some text";
+    app->fileDropped(DropAction::ShowText, text);
+    EXPECT_TRUE(QTest::qWaitFor([] { return viewers().size() == 1u; }, 5000)) << "no text viewer within 5 s";
+    app.reset();
+    EXPECT_TRUE(viewers(false).empty());
+}
+
 // Many viewers asked for at once open one after another, each once the last
 // one has been painted, and every one of them opens.
 TEST(AppShell, ManyViewersOpenOneAfterAnother)
@@ -103,7 +158,7 @@ TEST(AppShell, ManyViewersOpenOneAfterAnother)
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     auto app = std::make_unique<TassioApp>();
-    AppShell& shell = *app;
+    TassioApp& shell = *app;
     constexpr int kCount = 12;
     for (int i = 0; i < kCount; ++i) {
         const std::string path = dir.filePath(QStringLiteral("n%1.txt").arg(i)).toStdString();

@@ -88,20 +88,20 @@ TEST(DroppedFiles, SubstringsDecideInOrder)
         std::string content;
         const char* textProgram;
         int changePicture;
-        const char* expect; // sound, picture, figure, program, text
+        DropAction expect;
     };
     const Case cases[] = {
-        { "tune.wav", "RIFF", "NULL", 0, "sound" },
-        { "TUNE.WAV", "RIFF", "NULL", 0, "sound" },
-        { "notes.wav.txt", "hello", "NULL", 0, "sound" },
-        { "x.Wav", "hello", "NULL", 0, "text" },
-        { "a.bmp.doc", "", "NULL", 0, "picture" },
-        { "b.BMP", "", "NULL", 1, "figure" },
-        { "letter.doc", docHeader, "/usr/bin/editor", 0, "program" },
-        { "LETTER.DOC", docHeader, "/usr/bin/editor", 0, "program" },
-        { "plain.doc", "plain text", "/usr/bin/editor", 0, "text" },
-        { "nowriter.doc", docHeader, "NULL", 0, "text" },
-        { "readme.txt", "text", "/usr/bin/editor", 0, "text" },
+        { "tune.wav", "RIFF", "NULL", 0, DropAction::PlaySound },
+        { "TUNE.WAV", "RIFF", "NULL", 0, DropAction::PlaySound },
+        { "notes.wav.txt", "hello", "NULL", 0, DropAction::PlaySound },
+        { "x.Wav", "hello", "NULL", 0, DropAction::ShowText },
+        { "a.bmp.doc", "", "NULL", 0, DropAction::ShowPicture },
+        { "b.BMP", "", "NULL", 1, DropAction::AdoptAsFigure },
+        { "letter.doc", docHeader, "/usr/bin/editor", 0, DropAction::OpenDocument },
+        { "LETTER.DOC", docHeader, "/usr/bin/editor", 0, DropAction::OpenDocument },
+        { "plain.doc", "plain text", "/usr/bin/editor", 0, DropAction::ShowText },
+        { "nowriter.doc", docHeader, "NULL", 0, DropAction::ShowText },
+        { "readme.txt", "text", "/usr/bin/editor", 0, DropAction::ShowText },
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -112,17 +112,11 @@ TEST(DroppedFiles, SubstringsDecideInOrder)
             ? dir.bmp(c.name, 0x336699)
             : dir.file(c.name, c.content);
         f.window.handleDroppedFile(path);
-        const std::string e = c.expect;
-        EXPECT_EQ(f.rec.sounds.size(), e == "sound" ? 1u : 0u) << c.name;
-        EXPECT_EQ(f.rec.programs.size(), e == "program" ? 1u : 0u) << c.name;
-        if (e == "program") {
-            EXPECT_EQ(f.rec.programs[0].first, c.textProgram);
-            EXPECT_EQ(f.rec.programs[0].second, path);
-        }
-        EXPECT_EQ(f.rec.pictures.size(), e == "picture" ? 1u : 0u) << c.name;
-        EXPECT_EQ(f.rec.texts.size(), e == "text" ? 1u : 0u) << c.name;
-        EXPECT_EQ(f.rec.figures.size(), e == "figure" ? 1u : 0u) << c.name;
-        EXPECT_EQ(f.settings.pictures.count(), e == "figure" ? 1 : 0) << c.name;
+        const std::vector<std::pair<DropAction, std::string>> expected { { c.expect, path } };
+        EXPECT_EQ(f.rec.drops, expected) << c.name;
+        // The window only says what is to be done: the application does it.
+        EXPECT_TRUE(f.rec.sounds.empty()) << c.name;
+        EXPECT_EQ(f.settings.pictures.count(), 0) << c.name;
     }
 }
 
@@ -148,8 +142,7 @@ TEST(DroppedFiles, DropsAreCopiesOfNamesGivenAsBytes)
         { Qt::MoveAction, false },
     };
     for (const auto& c : cases) {
-        f.rec.sounds.clear();
-        f.rec.programs.clear();
+        f.rec.drops.clear();
         QMimeData data;
         data.setData(QStringLiteral("text/uri-list"), QByteArray::fromStdString(uri(sound) + uri(document)));
         QDragEnterEvent enter(QPoint(40, 40), c.offered, &data, Qt::LeftButton, Qt::ShiftModifier);
@@ -165,13 +158,14 @@ TEST(DroppedFiles, DropsAreCopiesOfNamesGivenAsBytes)
         EXPECT_EQ(drop.isAccepted(), c.accepted);
         ASSERT_TRUE(handleDrops(f.window));
         if (!c.accepted) {
-            EXPECT_TRUE(f.rec.sounds.empty() && f.rec.programs.empty());
+            EXPECT_TRUE(f.rec.drops.empty());
             continue;
         }
         EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
-        EXPECT_EQ(f.rec.sounds, std::vector<std::string> { sound });
-        ASSERT_EQ(f.rec.programs.size(), 1u);
-        EXPECT_EQ(f.rec.programs[0].second, document);
+        const std::vector<std::pair<DropAction, std::string>> expected {
+            { DropAction::PlaySound, sound }, { DropAction::OpenDocument, document }
+        };
+        EXPECT_EQ(f.rec.drops, expected);
     }
 }
 
@@ -184,21 +178,22 @@ TEST(DroppedFiles, AnsweredFirstThenOneFilePerTurn)
         std::vector<std::string> whileWaiting;
         SwingWindow* window = nullptr;
         std::string late; // dropped while the box waits
-        void openTextViewer(const std::string& path) override
+        void fileDropped(DropAction action, const std::string& path) override
         {
-            RecordingShell::openTextViewer(path);
+            RecordingShell::fileDropped(action, path);
             if (path.find("box") == std::string::npos)
                 return;
             // As a box's loop does: events go on, the figure ticks, and more
             // files may be dropped.
-            const std::size_t before = texts.size();
+            const std::size_t before = drops.size();
             EXPECT_TRUE(dropOn(*window, { late }));
             QEventLoop loop;
             QTimer::singleShot(100, &loop, &QEventLoop::quit);
             loop.exec();
-            if (texts.size() != before)
-                whileWaiting.push_back(texts.back());
+            if (drops.size() != before)
+                whileWaiting.push_back(drops.back().second);
         }
+        std::vector<std::string> texts() const { return dropped(DropAction::ShowText); }
     };
     AppSettings settings;
     settings.soundFile = "/sounds/drop.wav";
@@ -213,28 +208,29 @@ TEST(DroppedFiles, AnsweredFirstThenOneFilePerTurn)
         paths.push_back(dir.file(name, "text"));
     shell.late = dir.file("late.txt", "text");
     ASSERT_TRUE(dropOn(window, paths));
-    EXPECT_TRUE(shell.texts.empty()) << "a file was handled before the drop was answered";
+    EXPECT_TRUE(shell.drops.empty()) << "a file was handled before the drop was answered";
     EXPECT_TRUE(shell.sounds.empty());
     EXPECT_TRUE(window.dropsPending());
     std::size_t handled = 0;
     for (int turn = 0; turn < 1000 && window.dropsPending(); ++turn) {
         QCoreApplication::processEvents();
-        ASSERT_LE(shell.texts.size(), handled + 1) << "two files in one turn";
-        handled = shell.texts.size();
+        ASSERT_LE(shell.drops.size(), handled + 1) << "two files in one turn";
+        handled = shell.drops.size();
     }
     paths.push_back(shell.late);
-    EXPECT_EQ(shell.texts, paths);
+    EXPECT_EQ(shell.texts(), paths);
+    EXPECT_EQ(shell.drops.size(), paths.size());
     EXPECT_EQ(shell.sounds, std::vector<std::string>(paths.size(), "/sounds/drop.wav"));
     EXPECT_TRUE(shell.whileWaiting.empty()) << "handled while another file's box waited: " << shell.whileWaiting[0];
 
     // Files not yet handled when the run ends are forgotten.
-    shell.texts.clear();
+    shell.drops.clear();
     paths.pop_back();
     ASSERT_TRUE(dropOn(window, paths));
     window.cancelPendingDrops();
     EXPECT_FALSE(window.dropsPending());
     QTest::qWait(50);
-    EXPECT_TRUE(shell.texts.empty());
+    EXPECT_TRUE(shell.drops.empty());
     window.destroyWindow();
 }
 
@@ -243,29 +239,8 @@ TEST(DroppedFiles, UnreadableDocumentIsShownAsText)
     Fixture f;
     f.settings.textProgram = "/usr/bin/editor";
     f.window.handleDroppedFile("/nonexistent/report.doc");
-    EXPECT_TRUE(f.rec.programs.empty());
-    EXPECT_EQ(f.rec.texts, std::vector<std::string> { "/nonexistent/report.doc" });
-}
-
-TEST(DroppedFiles, PicturesBecomeFiguresAndTheLastIsSelected)
-{
-    TempDir dir;
-    Fixture f;
-    f.settings.changePictureOnDrop = 1;
-    const uint32_t colours[] = { 0x112233, 0x445566, 0x778899 };
-    std::vector<std::string> paths;
-    for (int i = 0; i < 3; ++i) {
-        paths.push_back(dir.bmp("p" + std::to_string(i) + ".bmp", colours[i]));
-        f.window.handleDroppedFile(paths.back());
-    }
-    EXPECT_EQ(f.settings.pictures.count(), 3);
-    EXPECT_EQ(f.settings.pictures.at(2).name, "p2.bmp");
-    EXPECT_EQ(f.rec.figures, (std::vector<std::string> { "p0.bmp", "p1.bmp", "p2.bmp" }));
-    EXPECT_EQ(f.window.compositor.frames[3].pixel(48, 48), 0x778899u) << "the last one is shown";
-    // A picture that cannot be loaded adds nothing.
-    f.window.handleDroppedFile(dir.file("bad.bmp", "xx"));
-    EXPECT_EQ(f.settings.pictures.count(), 3);
-    EXPECT_EQ(f.rec.figures.size(), 3u);
+    const std::vector<std::pair<DropAction, std::string>> expected { { DropAction::ShowText, "/nonexistent/report.doc" } };
+    EXPECT_EQ(f.rec.drops, expected);
 }
 
 TEST(FigureWindow, DragMovesThePivotAndRestartsFromTheBottom)
