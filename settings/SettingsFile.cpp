@@ -5,11 +5,13 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
@@ -131,6 +133,47 @@ private:
     FILE* f_;
 };
 
+// The first line of the file: each saved field once, in the file's order,
+// with the character written after it. A number reads as fscanf's %d and
+// must be followed by its comma; the sound and the program are tokens, which
+// any blank space separates when read. A field that is not here (swingStep)
+// is not saved.
+struct SavedField {
+    // One of the three is set: what the field is and where it lives.
+    int AppSettings::*number;
+    // Written as 0..255; a number read is taken modulo 256.
+    std::uint8_t AppSettings::*angle;
+    std::string AppSettings::*path;
+    char after;
+};
+
+constexpr SavedField numberField(int AppSettings::*field)
+{
+    return { field, nullptr, nullptr, ',' };
+}
+constexpr SavedField angleField(std::uint8_t AppSettings::*field)
+{
+    return { nullptr, field, nullptr, ',' };
+}
+constexpr SavedField pathField(std::string AppSettings::*field, char after)
+{
+    return { nullptr, nullptr, field, after };
+}
+
+constexpr SavedField kSavedFields[] = {
+    numberField(&AppSettings::anchorX),
+    numberField(&AppSettings::anchorY),
+    numberField(&AppSettings::tickInterval),
+    numberField(&AppSettings::pendulumLength),
+    angleField(&AppSettings::swingAngle),
+    numberField(&AppSettings::alwaysOnTop),
+    numberField(&AppSettings::figureIndex),
+    numberField(&AppSettings::uniformSwing),
+    numberField(&AppSettings::changePictureOnDrop),
+    pathField(&AppSettings::soundFile, ' '),
+    pathField(&AppSettings::textProgram, '\n'),
+};
+
 // A C string ends at its first zero byte; so does a value read from the file.
 std::string cString(const std::string& s)
 {
@@ -186,6 +229,28 @@ std::string fileNameOf(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Scans one field of the first line into the record; false at the first
+// mismatch, where reading the line stops.
+bool readField(Scanner& in, const SavedField& field, AppSettings& s)
+{
+    if (field.path) {
+        std::string token;
+        if (!in.token(token))
+            return false;
+        s.*field.path = decodeSettingsToken(cString(token));
+        in.skipSpace();
+        return true;
+    }
+    int value = 0;
+    if (!in.integer(value))
+        return false;
+    if (field.number)
+        s.*field.number = value;
+    else
+        s.*field.angle = static_cast<std::uint8_t>(static_cast<unsigned>(value) & 0xFFu);
+    return in.literal(field.after);
 }
 
 } // namespace
@@ -306,32 +371,12 @@ void readSettingsFile(const std::string& path, AppSettings& s)
         return;
     Scanner in(f);
 
-    // Line 1: "%d,%d,%d,%d,%d,%d,%d,%d,%d,%s %s\n". Each field is stored as soon
-    // as it is scanned; a mismatch leaves the rest at their current values and
-    // reading goes on from the character that did not match.
-    int value = 0;
-    int* const numbers[] = { &s.anchorX, &s.anchorY, &s.tickInterval, &s.pendulumLength,
-                             nullptr, &s.alwaysOnTop, &s.figureIndex, &s.uniformSwing,
-                             &s.changePictureOnDrop };
-    bool ok = true;
-    for (int i = 0; i < 9 && ok; ++i) {
-        ok = in.integer(value);
-        if (!ok)
+    // Line 1. Each field is stored as soon as it is scanned; a mismatch leaves
+    // the rest at their current values and reading goes on from the character
+    // that did not match.
+    for (const SavedField& field : kSavedFields) {
+        if (!readField(in, field, s))
             break;
-        if (numbers[i])
-            *numbers[i] = value;
-        else
-            s.swingAngle = static_cast<uint8_t>(static_cast<unsigned>(value) & 0xFFu);
-        ok = in.literal(',');
-    }
-    std::string token;
-    if (ok && in.token(token)) {
-        s.soundFile = decodeSettingsToken(cString(token));
-        in.skipSpace();
-        if (in.token(token)) {
-            s.textProgram = decodeSettingsToken(cString(token));
-            in.skipSpace();
-        }
     }
 
     // One user picture per following line: "%s %s".
@@ -349,12 +394,16 @@ void readSettingsFile(const std::string& path, AppSettings& s)
 
 std::string settingsHeaderText(const AppSettings& s)
 {
-    char numbers[160];
-    std::snprintf(numbers, sizeof numbers, "%d,%d,%d,%d,%d,%d,%d,%d,%d,", s.anchorX, s.anchorY,
-                  s.tickInterval, s.pendulumLength, static_cast<unsigned>(s.swingAngle),
-                  s.alwaysOnTop, s.figureIndex, s.uniformSwing, s.changePictureOnDrop);
-    std::string text = numbers;
-    text += encodeSettingsToken(s.soundFile) + ' ' + encodeSettingsToken(s.textProgram) + '\n';
+    std::string text;
+    for (const SavedField& field : kSavedFields) {
+        if (field.number)
+            text += std::to_string(s.*field.number);
+        else if (field.angle)
+            text += std::to_string(static_cast<unsigned>(s.*field.angle));
+        else
+            text += encodeSettingsToken(s.*field.path);
+        text += field.after;
+    }
     return text;
 }
 

@@ -8,12 +8,14 @@
 #include <climits>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -232,6 +234,47 @@ INSTANTIATE_TEST_SUITE_P(Vectors, ReadPictureLines, testing::Values(
 // What the program writes it reads back, every field and picture as it was:
 // long paths, a file an editor saved with a byte-order mark, values outside
 // the sliders' ranges.
+// Every saved field of the record, to compare two records by.
+auto savedFields(const AppSettings& s)
+{
+    return std::make_tuple(s.anchorX, s.anchorY, s.tickInterval, s.pendulumLength, int(s.swingAngle), s.alwaysOnTop,
+                           s.figureIndex, s.uniformSwing, s.changePictureOnDrop, s.soundFile, s.textProgram);
+}
+
+// Each saved field alone, set to a value none of the others holds: it is
+// written at its own place in the first line, and read back into itself and
+// no other field.
+TEST(SettingsRoundTrip, EachFieldHasItsOwnPlace)
+{
+    const struct {
+        const char* field;
+        std::function<void(AppSettings&)> set;
+        const char* line;
+    } cases[] = {
+        { "anchorX", [](AppSettings& s) { s.anchorX = INT_MIN; }, "-2147483648,-1,100,128,64,1,0,1,0,NULL NULL\n" },
+        { "anchorY", [](AppSettings& s) { s.anchorY = INT_MAX; }, "-1,2147483647,100,128,64,1,0,1,0,NULL NULL\n" },
+        { "tickInterval", [](AppSettings& s) { s.tickInterval = 20; }, "-1,-1,20,128,64,1,0,1,0,NULL NULL\n" },
+        { "pendulumLength", [](AppSettings& s) { s.pendulumLength = 400; }, "-1,-1,100,400,64,1,0,1,0,NULL NULL\n" },
+        { "swingAngle", [](AppSettings& s) { s.swingAngle = 255; }, "-1,-1,100,128,255,1,0,1,0,NULL NULL\n" },
+        { "alwaysOnTop", [](AppSettings& s) { s.alwaysOnTop = 7; }, "-1,-1,100,128,64,7,0,1,0,NULL NULL\n" },
+        { "figureIndex", [](AppSettings& s) { s.figureIndex = 9; }, "-1,-1,100,128,64,1,9,1,0,NULL NULL\n" },
+        { "uniformSwing", [](AppSettings& s) { s.uniformSwing = -3; }, "-1,-1,100,128,64,1,0,-3,0,NULL NULL\n" },
+        { "changePictureOnDrop", [](AppSettings& s) { s.changePictureOnDrop = 5; }, "-1,-1,100,128,64,1,0,1,5,NULL NULL\n" },
+        { "soundFile", [](AppSettings& s) { s.soundFile = "/a b/%20.wav"; }, "-1,-1,100,128,64,1,0,1,0,/a%20b/%2520.wav NULL\n" },
+        { "textProgram", [](AppSettings& s) { s.textProgram = ""; }, "-1,-1,100,128,64,1,0,1,0,NULL %00\n" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        AppSettings s;
+        c.set(s);
+        s.swingStep = 11;
+        EXPECT_EQ(settingsHeaderText(s), c.line);
+        const AppSettings read = readFrom(c.line);
+        EXPECT_EQ(savedFields(read), savedFields(s));
+        EXPECT_EQ(read.swingStep, AppSettings().swingStep) << "the step is not saved";
+    }
+}
+
 TEST(SettingsRoundTrip, WrittenThenReadBackTheSame)
 {
     struct Case {
