@@ -289,11 +289,6 @@ void SwingWindow::mapFigure()
     surface_->mapped();
 }
 
-FigureSurface::Kind SwingWindow::surfaceKind() const
-{
-    return surface_ ? surface_->kind() : FigureSurface::Kind::Grabbed;
-}
-
 void SwingWindow::destroyWindow()
 {
     killSwingTimer();

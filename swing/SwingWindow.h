@@ -59,9 +59,6 @@ public:
     // One timer tick: motion, then the figure at its new place.
     void swingTick();
 
-    // What the figure is shown on now (see FigureSurface).
-    FigureSurface::Kind surfaceKind() const;
-
     // Off the screen for a fullscreen window, or asleep while nobody can see
     // it, as the desktop's facts decide (see FigurePresence). Waking, it
     // swings on from where it was, goes back on top when kept there, and in

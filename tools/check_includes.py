@@ -22,9 +22,8 @@ SOURCE_SUFFIXES = (".h", ".hpp", ".cpp", ".cc")
 # The core: every file of these folders, and these files of the folders that
 # also hold windows. Everything else in FOLDERS may use Qt.
 CORE_FOLDERS = ("files", "raster", "resources", "settings")
-CORE_FILES_ELSEWHERE = ("pictures/DibImage.", "swing/FigureCompositor.", "swing/FigureFrames.",
-                        "swing/PendulumMotion.", "swing/DropAction.", "swing/FigurePresence.",
-                        "swing/AppShell.")
+CORE_FILES_ELSEWHERE = ("pictures/DibImage.", "swing/FigureCompositor.", "swing/PendulumMotion.",
+                        "swing/DropAction.", "swing/FigurePresence.", "swing/AppShell.")
 
 LOCAL_INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 SYSTEM_INCLUDE = re.compile(r'^\s*#\s*include\s*<([^>]+)>')
