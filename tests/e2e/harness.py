@@ -52,6 +52,7 @@ while [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ]; do
     sleep 0.05
 done
 wireplumber & wp=$!
+echo $wp > "$1/wireplumber.pid"
 pipewire-pulse & pp=$!
 echo $pp > "$1/pipewire-pulse.pid"
 wait
@@ -69,6 +70,11 @@ class Session:
         self.procs = []
         self.groups = []  # process groups to end as a whole
         self.tmp = tempfile.mkdtemp(prefix="tassio-e2e-")
+        # Sanitizer reports land here, from whichever user a test runs the
+        # program as.
+        self.reports = os.path.join(self.tmp, "reports")
+        os.mkdir(self.reports)
+        os.chmod(self.reports, 0o1777)
 
     def __enter__(self):
         rfd, wfd = os.pipe()
@@ -158,9 +164,9 @@ class Session:
         reported for the programs of this session (a sanitizer build only):
         their log files, and reports that went to a program's output."""
         found = []
-        for name in sorted(os.listdir(self.tmp)):
+        for name in sorted(os.listdir(self.reports)):
             if name.startswith(("asan.", "ubsan.")):
-                with open(os.path.join(self.tmp, name), errors="replace") as f:
+                with open(os.path.join(self.reports, name), errors="replace") as f:
                     found.append(f"--- {name}\n{f.read()}")
         for p in self.procs:
             if p.stdout is None or p.poll() is None:
@@ -201,6 +207,14 @@ class Session:
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         for name in ("PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR"):
             self.env.pop(name, None)
+        # The session manager's Bluetooth part needs logind's session folder
+        # (/run/systemd/sessions): where none is, as in a container or a bare
+        # chroot, wireplumber gives up at start and no sink can become the
+        # default. The tests play into a null sink; Bluetooth stays off.
+        bluetooth = os.path.join(self.env["XDG_CONFIG_HOME"], "wireplumber", "bluetooth.lua.d")
+        os.makedirs(bluetooth, exist_ok=True)
+        with open(os.path.join(bluetooth, "90-enable-all.lua"), "w") as f:
+            f.write("-- No Bluetooth monitor in a test session.\n")
         log_path = os.path.join(self.tmp, "pipewire.log")
         with open(log_path, "wb") as log:
             pw = subprocess.Popen(["dbus-run-session", "--", "sh", "-c", PIPEWIRE_STACK, "stack", self.tmp],
@@ -217,8 +231,23 @@ class Session:
         except AssertionError:
             raise Skip(f"the PipeWire stack did not answer within 15 s: {self._tail(log_path)}")
         self.pactl("load-module", "module-null-sink", "sink_name=nul")
-        self.pactl("set-default-sink", "nul")
-        self.wait_for(lambda: "Default Sink: nul" in self.pactl("info"), 10, "PipeWire's null sink did not appear")
+
+        def default_sink():
+            # Only the session manager can make a sink the default.
+            if not self._alive("wireplumber.pid"):
+                raise AssertionError(f"wireplumber exited: {self._tail(log_path)}")
+            self.pactl("set-default-sink", "nul")
+            return "Default Sink: nul" in self.pactl("info")
+        self.wait_for(default_sink, 10, lambda: "PipeWire's null sink did not become the default sink: "
+                                                f"{self.pactl('list', 'short', 'sinks')!r}; {self._tail(log_path)}")
+
+    def _alive(self, pid_file):
+        try:
+            with open(os.path.join(self.tmp, pid_file)) as f:
+                pid = int(f.read())
+        except (OSError, ValueError):
+            return True  # not started yet
+        return process_state(pid) not in (None, "Z")
 
     def pulse_server_pid(self):
         """The process that speaks the PulseAudio protocol to the program."""
@@ -236,7 +265,11 @@ class Session:
             return "(no log)"
 
     def pactl(self, *args):
-        r = subprocess.run(["pactl", *args], env=self.env, capture_output=True, text=True)
+        try:
+            r = subprocess.run(["pactl", *args], env=self.env, capture_output=True, text=True,
+                               timeout=10 * TIME_SCALE)
+        except subprocess.TimeoutExpired:
+            raise AssertionError(f"pactl {' '.join(args)} got no answer from the sound server in 10 s")
         return r.stdout
 
     def _wm_running(self):
@@ -368,7 +401,9 @@ class Session:
         shutil.copy2(binary, target)
         return target
 
-    def start(self, program, extra_env=None):
+    def start(self, program, extra_env=None, prefix=()):
+        """Starts the program in its folder; prefix goes before it on the
+        command line (setpriv, say)."""
         env = dict(self.env)
         # The tests find the panel by its Chinese title: the program shows its
         # Chinese texts, in a UTF-8 locale every system has (window titles
@@ -377,11 +412,11 @@ class Session:
             env.pop(name, None)
         env.update(LANG="C.UTF-8", LANGUAGE="zh_CN")
         # In a sanitizer build the reports go to files that the session checks.
-        for var, prefix in (("ASAN_OPTIONS", "asan"), ("UBSAN_OPTIONS", "ubsan")):
+        for var, name in (("ASAN_OPTIONS", "asan"), ("UBSAN_OPTIONS", "ubsan")):
             options = [o for o in env.get(var, "").split(":") if o and not o.startswith("log_path=")]
-            env[var] = ":".join(options + ["log_path=" + os.path.join(self.tmp, prefix)])
+            env[var] = ":".join(options + ["log_path=" + os.path.join(self.reports, name)])
         env.update(extra_env or {})
-        p = subprocess.Popen([program], env=env, cwd=os.path.dirname(program),
+        p = subprocess.Popen([*prefix, program], env=env, cwd=os.path.dirname(program),
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.procs.append(p)
         return p
