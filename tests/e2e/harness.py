@@ -36,6 +36,27 @@ def pattern_image(width=WIDTH, height=HEIGHT):
     return img
 
 
+def isolated_env(folder, **extra):
+    """The environment of one test session: everything a program could share
+    with another session, or with the desktop the tests run in, lies in the
+    session's own folder or is cut off. Scripts run in parallel, each with
+    its own sessions, and get this from Session without asking."""
+    env = dict(os.environ, HOME=folder, XDG_RUNTIME_DIR=folder,
+               XDG_CONFIG_HOME=os.path.join(folder, "config"), XDG_CACHE_HOME=os.path.join(folder, "cache"),
+               XDG_DATA_HOME=os.path.join(folder, "data"), XDG_STATE_HOME=os.path.join(folder, "state"),
+               TMPDIR=folder,
+               # No sound server unless the session starts one; nothing listens here.
+               PULSE_SERVER="unix:" + os.path.join(folder, "no-pulse"),
+               # Nor a D-Bus session bus: the program would otherwise find the
+               # desktop's (its tray and theme use it) or start one per display.
+               DBUS_SESSION_BUS_ADDRESS="unix:path=" + os.path.join(folder, "no-session-bus"))
+    for name in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "SESSION_MANAGER", "AT_SPI_BUS_ADDRESS", "XAUTHORITY",
+                 "PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "DISPLAY"):
+        env.pop(name, None)
+    env.update(extra)
+    return env
+
+
 class Skip(Exception):
     """A test that cannot run here (a program it needs will not start)."""
 
@@ -92,11 +113,7 @@ class Session:
                 number += ch
         self.procs.append(xvfb)
         self.display_name = ":" + number.decode().strip()
-        self.env = dict(os.environ, DISPLAY=self.display_name, HOME=self.tmp,
-                        XDG_RUNTIME_DIR=self.tmp, XDG_CONFIG_HOME=os.path.join(self.tmp, "config"))
-        self.env.pop("WAYLAND_DISPLAY", None)
-        self.env.pop("QT_QPA_PLATFORM", None)
-        self.env["PULSE_SERVER"] = "unix:" + os.path.join(self.tmp, "no-pulse")
+        self.env = isolated_env(self.tmp, DISPLAY=self.display_name)
         try:
             if self.sound == "pulseaudio":
                 self._start_pulseaudio()
@@ -183,7 +200,6 @@ class Session:
         os.makedirs(runtime, mode=0o700, exist_ok=True)
         self.env["XDG_RUNTIME_DIR"] = runtime
         self.env["PULSE_SERVER"] = "unix:" + os.path.join(runtime, "pulse", "native")
-        self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         pa = subprocess.Popen(
             ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
              "--load=module-native-protocol-unix",
@@ -204,9 +220,6 @@ class Session:
         os.makedirs(runtime, mode=0o700, exist_ok=True)
         self.env["XDG_RUNTIME_DIR"] = runtime
         self.env["PULSE_SERVER"] = "unix:" + os.path.join(runtime, "pulse", "native")
-        self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
-        for name in ("PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR"):
-            self.env.pop(name, None)
         # The session manager's Bluetooth part needs logind's session folder
         # (/run/systemd/sessions): where none is, as in a container or a bare
         # chroot, wireplumber gives up at start and no sink can become the

@@ -14,7 +14,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (Session, check, load_frames, pattern_image, pattern_pixel,  # noqa: E402
+from harness import (Session, check, isolated_env, load_frames, pattern_image, pattern_pixel,  # noqa: E402
                      run_tests, start_compositor, stopped)
 from test_swing import composite_matches  # noqa: E402
 
@@ -190,10 +190,7 @@ class Weston:
         config = os.path.join(self.tmp, "weston.ini")
         with open(config, "w") as f:
             f.write(f"[shell]\nbackground-image={background}\nbackground-type=centered\npanel-position=none\n")
-        self.env = dict(os.environ, XDG_RUNTIME_DIR=self.tmp, HOME=self.tmp,
-                        XDG_CONFIG_HOME=os.path.join(self.tmp, "config"))
-        for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
-            self.env.pop(name, None)
+        self.env = isolated_env(self.tmp)
         self.log = os.path.join(self.tmp, "weston.log")
         with open(self.log, "w") as log:
             self.weston = subprocess.Popen(

@@ -285,7 +285,7 @@ def test_settings_that_cannot_be_saved_are_reported():
             os.chown(own, nobody.pw_uid, nobody.pw_gid)
             os.chmod(s.tmp, 0o711)
             os.chmod(folder, 0o755)
-            env.update(HOME=own, XDG_RUNTIME_DIR=own)
+            env.update(HOME=own, XDG_RUNTIME_DIR=own, TMPDIR=own)
             prefix = ["setpriv", f"--reuid={nobody.pw_uid}", f"--regid={nobody.pw_gid}", "--clear-groups",
                       "--inh-caps=-all"]
         else:
