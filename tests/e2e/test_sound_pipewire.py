@@ -55,28 +55,64 @@ def peak(samples, a, b):
     return max((abs(v) for v in samples[max(a, 0):max(b, 0)]), default=0)
 
 
+def dropout(samples, span, freq=440, amplitude=0.5):
+    """Where the recording of one continuous tone has a piece missing or added,
+    or None. PipeWire's graph drops or pads whole cycles (tens of ms) when its
+    threads miss a deadline on an overloaded machine, and sometimes loses the
+    first cycle of a stream while the sink wakes: a silent stretch inside the
+    tone, a period of the wrong length, or a step no sine of this pitch takes
+    (its start cut off mid-wave). The program sends no such thing."""
+    first, last = span
+    block = REC_RATE // 200  # 5 ms
+    for i in range(first, last - block, block):
+        if max(abs(v) for v in samples[i:i + block]) < 3000:
+            return f"{(i - first) / REC_RATE:.3f} s into the tone: silence"
+    steepest = 2 * math.pi * freq * amplitude * 32767 / REC_RATE
+    for i in range(max(first - 1, 1), min(last + 2, len(samples))):
+        if abs(samples[i] - samples[i - 1]) > 3 * steepest:
+            return f"{(i - first) / REC_RATE:.3f} s into the tone: a step of {samples[i] - samples[i - 1]}"
+    period = REC_RATE / freq
+    ups = [i for i in range(first + 1, last) if samples[i - 1] < 0 <= samples[i]]
+    for a, b in zip(ups, ups[1:]):
+        if abs(b - a - period) > 3:
+            return f"{(a - first) / REC_RATE:.3f} s into the tone: a period of {b - a} samples, not {period:.0f}"
+    return None
+
+
+def record_start_sound(s, layout, attempts=3):
+    """The samples recorded while the program plays a 0.5 s tone in the given
+    layout at start, and the tone's span. A recording with a dropout is not a
+    measurement of the program: it is made again, at most attempts times."""
+    seen = []
+    for attempt in range(attempts):
+        program = s.install_program(BINARY)
+        tone = os.path.join(s.tmp, f"tone-{layout}.wav")
+        write_wav(tone, layout, 0.5)
+        write_settings(program, f"-1,-1,100,128,64,1,0,1,0,{tone} NULL")
+        rec = Recorder(s, os.path.join(s.tmp, f"rec-{layout}-{attempt}.wav"), rate=REC_RATE)
+        rec.wait_until(seconds_after_quiet=0.3, sounds=0)
+        proc = s.start(program)
+        s.find_window("Tassio")
+        rec.wait_until(seconds_after_quiet=0.35, sounds=1)
+        rec.stop()
+        s.close_panel()
+        proc.wait(timeout=10)
+        span = heard_tone(rec.samples)
+        check(span is not None, f"{layout}: nothing heard")
+        where = dropout(rec.samples, span)
+        if where is None:
+            return rec.samples, span
+        seen.append(where)
+        print(f"  {layout}: the recording has a dropout ({where}); recorded again", flush=True)
+    raise AssertionError(f"{layout}: every recording had a dropout: {seen}")
+
+
 def test_8bit_and_companded_sounds_end_without_a_click():
     # The 16-bit tone is the yardstick for the level of the others.
     results = {}
     with Session(sound="pipewire") as s:
         for layout in ("s16", "u8", "ulaw", "alaw"):
-            program = s.install_program(BINARY)
-            tone = os.path.join(s.tmp, f"tone-{layout}.wav")
-            write_wav(tone, layout, 0.5)
-            write_settings(program, f"-1,-1,100,128,64,1,0,1,0,{tone} NULL")
-            rec = Recorder(s, os.path.join(s.tmp, f"rec-{layout}.wav"), rate=REC_RATE)
-            time.sleep(0.3)
-            proc = s.start(program)
-            s.find_window("Tassio")
-            time.sleep(1.2)
-            rec.stop()
-            s.close_panel()
-            proc.wait(timeout=10)
-
-            samples = rec.samples
-            span = heard_tone(samples)
-            check(span is not None, f"{layout}: nothing heard")
-            first, last = span
+            samples, (first, last) = record_start_sound(s, layout)
             ms = REC_RATE // 1000
             results[layout] = {
                 "length": (last - first + 1) / REC_RATE,
