@@ -508,6 +508,17 @@ class Session:
         self.wait_for(settled, timeout, lambda: f"{what} did not settle: {seen[-3:]}")
         return seen[-1]
 
+    def press_on(self, proc, wid, dx, dy, button="1"):
+        """Presses a mouse button at (dx, dy) in a swinging window with the
+        program stopped, so that the press lands where the window was read to
+        be (the server then holds the pointer for it). Returns the window's
+        geometry at the press."""
+        with stopped(proc):
+            geometry = self.window_geometry(wid)
+            self.xdotool("mousemove", "--sync", str(geometry[0] + dx), str(geometry[1] + dy))
+            self.xdotool("mousedown", button)
+        return geometry
+
     def figure_pixels(self, proc, wid, colour):
         """Pixels of the colour in the figure window, with the program stopped."""
         with stopped(proc):
@@ -588,6 +599,32 @@ def stopped(proc):
         yield
     finally:
         os.kill(proc.pid, signal.SIGCONT)
+
+
+def cpu_wait(pid):
+    """Seconds the process's main thread has spent runnable but waiting for a
+    CPU (the scheduler's run_delay); readable until the process is reaped."""
+    with open(f"/proc/{pid}/schedstat") as f:
+        return int(f.read().split()[1]) / 1e9
+
+
+def wait_exit(proc, timeout, what):
+    """Waits for the program to end, from now; returns (wall, own): seconds
+    until it ended, and of those the ones its main thread did not spend
+    waiting for a CPU. A busy machine adds to the first, only the program's
+    own work and waits make up the second. Fails, naming what, at timeout."""
+    start = time.time()
+    queued = cpu_wait(proc.pid)
+    # Read once ended but not yet reaped: a zombie keeps its counts.
+    end = start + timeout * TIME_SCALE
+    while process_state(proc.pid) not in ("Z", None) and time.time() < end:
+        time.sleep(0.005)
+    wall = time.time() - start
+    if process_state(proc.pid) != "Z":
+        raise AssertionError(f"{what}: the program still ran {timeout} s later")
+    queued = cpu_wait(proc.pid) - queued
+    proc.wait()
+    return wall, wall - queued
 
 
 def process_state(pid):

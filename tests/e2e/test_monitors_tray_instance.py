@@ -97,12 +97,10 @@ def test_a_drag_across_monitors_moves_the_pivot_there():
         write_settings(program, "300,100,200,128,64,1,0,1,0,NULL NULL")
         proc = s.start(program)
         fig = s.find_window("Tassio")
-        time.sleep(0.3)
-        x, y, w, h = s.window_geometry(fig)
-        s.xdotool("mousemove", str(x + 40), str(y + 30))
-        s.xdotool("mousedown", "1")
+        # On a pixel every frame covers.
+        x, y, w, h = s.press_on(proc, fig, 47, 47)
         for step in range(1, 13):
-            s.xdotool("mousemove", str(x + 40 + step * 100), "400")
+            s.xdotool("mousemove", str(x + 47 + step * 100), "400")
             time.sleep(0.02)
         s.xdotool("mousemove", "1500", "400", "mouseup", "1")
 

@@ -11,7 +11,7 @@ import time
 import warnings
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Recorder, Session, check, run_tests  # noqa: E402
+from harness import Recorder, Session, check, run_tests, wait_exit  # noqa: E402
 from xdnd import drop_files  # noqa: E402
 
 with warnings.catch_warnings():
@@ -171,19 +171,17 @@ def test_a_stopped_server_delays_neither_a_drop_nor_the_exit():
 
         s.close_panel()
         pressed = time.time()
-        try:
-            proc.wait(timeout=20)
-        except Exception:
-            pass
-        took = time.time() - pressed
-        exited = proc.poll() is not None
+        # The program waits for the exit sound at most its length and a
+        # grace; what a busy machine keeps it waiting for a CPU is not its own.
+        took, own = wait_exit(proc, 20, "exit with the server stopped")
         saved = os.path.exists(os.path.join(os.path.dirname(program), "Tassio.ini")) and \
             os.stat(os.path.join(os.path.dirname(program), "Tassio.ini")).st_mtime >= pressed - 0.05
         print(f"stopped server: viewer opened {opened:.2f} s after the drop, figure at {len(positions)} places "
-              f"in the next second, exit {took:.2f} s after Esc (exit sound 0.8 s)", flush=True)
+              f"in the next second, exit {took:.2f} s after Esc ({own:.2f} s not waiting for a CPU; "
+              f"exit sound 0.8 s)", flush=True)
         check(opened <= 1.0, f"viewer opened {opened:.2f} s after the drop")
         check(len(positions) >= 10, f"the figure stood still after the drop: {len(positions)} places in 1 s")
-        check(exited and took <= 0.8 + 1.0, f"exit took {took:.2f} s with the server stopped")
+        check(own <= 0.8 + 1.0, f"exit took {took:.2f} s with the server stopped, {own:.2f} s of it the program's own")
         check(saved, "settings not written")
 
 
@@ -205,18 +203,12 @@ def test_a_stopped_server_delays_neither_start_up_nor_sigterm():
         before = os.stat(settings).st_mtime
         time.sleep(0.05)
         proc.send_signal(signal.SIGTERM)
-        sent = time.time()
-        try:
-            proc.wait(timeout=20)
-        except Exception:
-            pass
-        took = time.time() - sent
-        exited = proc.poll() is not None
+        took, own = wait_exit(proc, 20, "SIGTERM with the server stopped")
         print(f"stopped server: first painted figure {first_paint * 1000:.0f} ms after exec with a start sound, "
-              f"exit {took:.2f} s after SIGTERM", flush=True)
+              f"exit {took:.2f} s after SIGTERM ({own:.2f} s not waiting for a CPU)", flush=True)
         check(first_paint <= 2.0, f"first paint {first_paint:.2f} s after exec")
         check(len(positions) >= 10, f"the figure stood still: {len(positions)} places in 1 s")
-        check(exited and took <= 1.0, f"exit took {took:.2f} s after SIGTERM")
+        check(own <= 1.0, f"exit took {took:.2f} s after SIGTERM, {own:.2f} s of it the program's own")
         check(os.stat(settings).st_mtime > before, "settings not written")
 
 
