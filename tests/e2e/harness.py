@@ -316,16 +316,22 @@ class Session:
         return Image.frombytes("RGB", (w, h), raw.data, "raw", "BGRX")
 
     @staticmethod
-    def wait_for(pred, timeout, message):
+    def wait_for(pred, timeout, message, every=None):
         """Polls pred until it gives something true, and returns that; fails
         with message (a string, or a function giving one, called then) when
-        timeout seconds pass first."""
+        timeout seconds pass first. every: a fixed interval, for predicates
+        that must see each change (a window's every place)."""
         end = time.time() + timeout * TIME_SCALE
+        # Otherwise quick at first, then no faster than a tenth of a second:
+        # many predicates start a process (xdotool, pactl), and on a busy
+        # machine polling would take the CPU from what is waited for.
+        nap = every or 0.01
         while time.time() < end:
             v = pred()
             if v:
                 return v
-            time.sleep(0.01)
+            time.sleep(nap)
+            nap = every or min(nap * 1.5, 0.1)
         raise AssertionError(message() if callable(message) else message)
 
     def repaint_screen(self):
@@ -363,7 +369,7 @@ class Session:
             if not seen or seen[-1] != (x, y):
                 seen.append((x, y))
             return len(seen) >= count
-        self.wait_for(enough, timeout, f"the window took only {len(seen)} of {count} positions")
+        self.wait_for(enough, timeout, lambda: f"the window took only {len(seen)} of {count} positions", every=0.005)
         return seen
 
     def wait_hanging_from(self, wid, anchor_x, anchor_y, length, timeout=10):
@@ -386,7 +392,8 @@ class Session:
                 moves[0] += 1
                 moves[1] = now
             return moves[0] >= count
-        self.wait_for(moved_enough, timeout, f"the figure moved only {moves[0]} of {count} times")
+        self.wait_for(moved_enough, timeout, lambda: f"the figure moved only {moves[0]} of {count} times",
+                      every=0.005)
 
     def wait_active(self, wid, timeout=10):
         """Waits until the window manager calls the window active and the X
@@ -440,7 +447,7 @@ class Session:
             raise AssertionError(f"xdotool {' '.join(args)} failed: {r.stderr}")
         return r.stdout.strip()
 
-    def find_window(self, name, timeout=10, only_visible=True):
+    def find_window(self, name, timeout=20, only_visible=True):
         def search():
             args = ["search"] + (["--onlyvisible"] if only_visible else []) + ["--name", f"^{name}$"]
             out = self.xdotool(*args, check=False)

@@ -37,7 +37,7 @@ def test_start_and_exit_sounds():
         s.close_panel()
         pressed = time.time()
         # The figure stays until the exit sound has ended.
-        s.wait_for(lambda: not s.is_viewable(wid), 10, "figure never disappeared")
+        s.wait_for(lambda: not s.is_viewable(wid), 10, "figure never disappeared", every=0.005)
         gone = time.time()
         proc.wait(timeout=10)
         spans = rec.stop()
