@@ -31,16 +31,35 @@ if [ -z "${TASSIO_FRESH_INSIDE:-}" ]; then
     rev=$(git -C "$src" rev-parse HEAD)
     base=$("$src/packaging/base-root.sh" "$cache" "$suite" "$mirror") || fail "no base root"
     mkdir -p "$archives"
+    # What a run killed outright (SIGKILL) left: its folder, no longer
+    # locked by a run, and mounted nowhere, since its mounts went with it.
+    for old in /var/tmp/tassio-test-fresh.*; do
+        [ -d "$old" ] && flock -n "$old/lock" true 2>/dev/null || continue
+        grep -qF "$old" /proc/[0-9]*/mountinfo 2>/dev/null || rm -rf "$old"
+    done
     # The kernel takes the namespace's mounts away when its last process
     # ends, and every process in it when its first one does.
     TASSIO_FRESH_INSIDE=1 TASSIO_FRESH_SRC=$src TASSIO_FRESH_REV=$rev TASSIO_FRESH_BASE=$base \
-        exec unshare --mount --propagation private --pid --fork --kill-child "$0"
+        unshare --mount --propagation private --pid --fork --kill-child "$0" &
+    ns=$!
+    # unshare ignores INT and TERM while it waits: the script inside hears them.
+    trap 'pkill -TERM -P "$ns"' INT TERM HUP
+    status=0
+    wait "$ns" || status=$?
+    while kill -0 "$ns" 2>/dev/null; do
+        status=0
+        wait "$ns" || status=$?
+    done
+    exit "$status"
 fi
 
 src=$TASSIO_FRESH_SRC
 started=$(date +%s)
 work=$(mktemp -d /var/tmp/tassio-test-fresh.XXXXXX)
 root=$work/root
+# Held for the whole run: a later run tells a live folder from a stale one.
+exec 7>"$work/lock"
+flock 7
 
 mounted() {
     awk -v r="$root" '$2 == r || index($2, r "/") == 1 { found = 1 } END { exit !found }' /proc/mounts
@@ -94,9 +113,12 @@ exec 9>"$cache/fresh.lock"
 flock 9
 mount --bind "$archives" "$root/var/cache/apt/archives"
 
+# Long steps run in the background and are waited for, so that a signal
+# is acted on at once rather than when the step ends.
 in_root() {
     chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        HOME=/root TERM=dumb LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"
+        HOME=/root TERM=dumb LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@" &
+    wait $!
 }
 
 echo "== apt-get install make (what a new user starts from)"
@@ -120,7 +142,8 @@ echo "== make test"
 status=0
 tests=$(date +%s)
 unshare --net chroot "$root" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-    HOME=/root TERM=dumb LANG=C.UTF-8 make -C /root/tassio test || status=$?
+    HOME=/root TERM=dumb LANG=C.UTF-8 make -C /root/tassio test &
+wait $! || status=$?
 echo "   make test took $(( $(date +%s) - tests )) s (the build included)"
 [ "$status" -eq 0 ] || fail "make test in a fresh root (status $status)"
 echo "test-fresh: PASS in $(( $(date +%s) - started )) s"
