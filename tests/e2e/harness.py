@@ -684,19 +684,20 @@ class Recorder:
         body = data[at + 8:]
         return array.array("h", body[:len(body) // 2 * 2])
 
-    def wait_until(self, seconds_after_quiet=0.0, sounds=1, timeout=10):
+    def wait_until(self, seconds_after_quiet=0.0, sounds=1, timeout=10, loud=0.0):
         """Waits until the recording holds the given number of sounds, each
-        ended, and then seconds_after_quiet seconds of silence; returns the
-        spans. With sounds=0, waits for that much recorded silence."""
+        ended, at least loud seconds of sound in all, and then
+        seconds_after_quiet seconds of silence; returns the spans. With
+        sounds=0, waits for that much recorded silence."""
         def done():
             samples = self.recorded()
             spans = self.spans(samples)
             length = len(samples) / self.rate
-            if len(spans) < sounds or (spans and spans[-1][1] >= length - 0.02):
+            if len(spans) < sounds or loud_seconds(spans) < loud or (spans and spans[-1][1] >= length - 0.02):
                 return None
             last = spans[-1][1] if spans else 0.0
             return (spans,) if length - last >= seconds_after_quiet else None
-        return self.s.wait_for(done, timeout, f"never heard {sounds} sound(s) end")[0]
+        return self.s.wait_for(done, timeout, f"never heard {sounds} sound(s) of {loud} s in all end")[0]
 
     def stop(self):
         """Returns the loud stretches as (start, end) seconds from the start;
@@ -721,6 +722,14 @@ class Recorder:
                 spans.append((start / 100.0, i / 100.0))
                 start = None
         return spans
+
+
+def loud_seconds(spans):
+    """How long the spans sound in all. A program whose threads wait for a
+    CPU longer than its 0.2 s of buffered sound (a heavily loaded machine)
+    underruns: the server plays silence meanwhile and the rest after it. So
+    one sound may come as several spans, but its length is kept."""
+    return sum(end - start for start, end in spans)
 
 
 def write_tone(path, seconds, freq=440, rate=22050):

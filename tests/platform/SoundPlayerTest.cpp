@@ -245,26 +245,38 @@ TEST(SoundPlayer, PlaysEveryLayoutWholeAndInTune)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = tonePath(c.name, c.tone);
-        Recorder recorder(c.name);
-        ASSERT_TRUE(recorder.ok());
-        const auto start = Clock::now();
-        ASSERT_TRUE(SoundPlayer::instance().playSync(path));
-        const double took = std::chrono::duration<double>(Clock::now() - start).count();
-        std::this_thread::sleep_for(milliseconds(200));
-        const std::vector<double> samples = recorder.finish();
-        ASSERT_FALSE(samples.empty());
+        // Where the player's threads wait for a CPU longer than the 0.2 s the
+        // server holds (a heavily loaded machine), the server underruns: a
+        // gap the program did not play. Such a recording is made again, at
+        // most three times; a gap every time fails.
+        for (int attempt = 1;; ++attempt) {
+            Recorder recorder(std::string(c.name) + "-" + std::to_string(attempt));
+            ASSERT_TRUE(recorder.ok());
+            const auto start = Clock::now();
+            const bool played = SoundPlayer::instance().playSync(path);
+            const double took = std::chrono::duration<double>(Clock::now() - start).count();
+            std::this_thread::sleep_for(milliseconds(200));
+            const std::vector<double> samples = recorder.finish();
+            ASSERT_FALSE(samples.empty());
+            const Heard heard = loudSpan(samples);
+            const double gap = longestSilence(samples, heard.start, heard.end, 0.05);
+            if (gap >= 2.5 / c.tone.frequency && attempt < 3) {
+                std::printf("%s: a gap of %.3f s in the recording (an underrun); recorded again\n", c.name, gap);
+                continue;
+            }
 
-        // The null sink's clock may run a few ms ahead after the server has
-        // waited for a CPU; returning without waiting would be far earlier.
-        EXPECT_GE(took, c.tone.seconds - 0.01) << "playSync returned before the sound was over";
-        EXPECT_LT(took, c.tone.seconds + 1.0);
-        const Heard heard = loudSpan(samples);
-        EXPECT_NEAR(heard.seconds(), c.tone.seconds, 0.03);
-        EXPECT_NEAR(frequency(samples, heard.start, heard.end), c.tone.frequency, c.tone.frequency * 0.01);
-        EXPECT_LT(longestSilence(samples, heard.start, heard.end, 0.05), 2.5 / c.tone.frequency)
-            << "gap in the sound";
-        if (c.levelKept) {
-            EXPECT_NEAR(peak(samples, heard.start, heard.end), c.tone.amplitude, 0.03);
+            EXPECT_TRUE(played);
+            // The null sink's clock may run a few ms ahead after the server has
+            // waited for a CPU; returning without waiting would be far earlier.
+            EXPECT_GE(took, c.tone.seconds - 0.01) << "playSync returned before the sound was over";
+            EXPECT_LT(took, c.tone.seconds + 1.0);
+            EXPECT_NEAR(heard.seconds(), c.tone.seconds, 0.03);
+            EXPECT_NEAR(frequency(samples, heard.start, heard.end), c.tone.frequency, c.tone.frequency * 0.01);
+            EXPECT_LT(gap, 2.5 / c.tone.frequency) << "gap in the sound";
+            if (c.levelKept) {
+                EXPECT_NEAR(peak(samples, heard.start, heard.end), c.tone.amplitude, 0.03);
+            }
+            break;
         }
     }
 }
