@@ -32,9 +32,10 @@ if [ -z "${TASSIO_FRESH_INSIDE:-}" ]; then
     base=$("$src/packaging/base-root.sh" "$cache" "$suite" "$mirror") || fail "no base root"
     mkdir -p "$archives"
     # What a run killed outright (SIGKILL) left: its folder, no longer
-    # locked by a run, and mounted nowhere, since its mounts went with it.
-    for old in /var/tmp/tassio-test-fresh.*; do
-        [ -d "$old" ] && flock -n "$old/lock" true 2>/dev/null || continue
+    # locked by a run (nor just made by one), and mounted nowhere, since its
+    # mounts went with it.
+    for old in $(find /var/tmp -maxdepth 1 -name 'tassio-test-fresh.*' -type d -mmin +5); do
+        flock -n "$old/lock" true 2>/dev/null || continue
         grep -qF "$old" /proc/[0-9]*/mountinfo 2>/dev/null || rm -rf "$old"
     done
     # The kernel takes the namespace's mounts away when its last process
