@@ -442,17 +442,50 @@ class Session:
         return p
 
     def xdotool(self, *args, check=True):
-        r = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True)
+        try:
+            r = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True,
+                               timeout=30 * TIME_SCALE)
+        except subprocess.TimeoutExpired:
+            raise AssertionError(f"xdotool {' '.join(args)} did not finish in 30 s")
         if check and r.returncode != 0:
             raise AssertionError(f"xdotool {' '.join(args)} failed: {r.stderr}")
         return r.stdout.strip()
 
     def find_window(self, name, timeout=20, only_visible=True):
+        """The first window whose title is name (a regular expression for
+        the whole title), in upper and lower case as given: xdotool ignores
+        case, and the message box "tassio" is not the figure "Tassio"."""
         def search():
             args = ["search"] + (["--onlyvisible"] if only_visible else []) + ["--name", f"^{name}$"]
             out = self.xdotool(*args, check=False)
-            return [int(w) for w in out.split()] if out else None
+            found = [int(w) for w in out.split()] if out else []
+            return [w for w in found if self._title_is(w, name)] or None
         return self.wait_for(search, timeout, f"no window named {name}")[0]
+
+    def window_title(self, wid):
+        """A window's title as the window manager shows it (_NET_WM_NAME in
+        UTF-8, else WM_NAME), or None for a window that has gone."""
+        from Xlib import error
+        w = self.d.create_resource_object("window", wid)
+        try:
+            prop = w.get_full_property(self.d.intern_atom("_NET_WM_NAME"), self.d.intern_atom("UTF8_STRING"))
+            if prop is not None:
+                value = prop.value
+                return value.decode("utf-8", "replace") if isinstance(value, bytes) else value
+            name = w.get_wm_name()
+            return name.decode("latin-1") if isinstance(name, bytes) else name
+        except error.XError:
+            return None
+
+    def _title_is(self, wid, name):
+        import re
+        title = self.window_title(wid)
+        if title is None:
+            return False
+        try:
+            return title == name or re.fullmatch(name, title) is not None
+        except re.error:
+            return False
 
     def watch_maps(self):
         """Starts listening for top-level windows being mapped; call before
@@ -478,19 +511,23 @@ class Session:
             time.sleep(0.0005)
         raise AssertionError(f"no window named {name} was mapped")
 
+    def activate(self, wid, attempts=3):
+        """Brings a window up front and waits until it has the keyboard, as a
+        click on it would. Under load an activation has been seen not to take
+        within seconds; asking again is what a user would do."""
+        for attempt in range(attempts):
+            # Not --sync: xdotool would wait for it without a deadline.
+            self.xdotool("windowactivate", str(wid), check=False)
+            try:
+                self.wait_active(wid, 5)
+                return
+            except AssertionError:
+                if attempt == attempts - 1:
+                    raise
+
     def close_panel(self):
         """Ends the program as a user would: the panel up front, then Esc."""
-        panel = self.find_window("设定", only_visible=False)
-        # Under load an activation has been seen not to take within seconds;
-        # asking again is what a user would do.
-        for attempt in range(3):
-            self.xdotool("windowactivate", "--sync", str(panel))
-            try:
-                self.wait_active(panel, 5)
-                break
-            except AssertionError:
-                if attempt == 2:
-                    raise
+        self.activate(self.find_window("设定", only_visible=False))
         self.xdotool("key", "Escape")
 
     def is_viewable(self, wid):

@@ -69,8 +69,7 @@ def test_corners_land_on_the_pivots_monitor():
         s.wait_for(on_second, 5, lambda: f"a pivot on the second monitor was not kept: centre {figure_centre(s, fig)}")
 
         panel = s.find_window("设定", only_visible=False)
-        s.xdotool("windowactivate", "--sync", str(panel))
-        s.wait_active(panel)
+        s.activate(panel)
         # The first corner button has the focus: space clicks it, and the
         # arrows move to the other corners of the group, clicking each.
         steps = [("space", "left", "top"), ("Down", "left", "bottom"), ("Right", "right", "bottom"),
@@ -296,8 +295,7 @@ def test_settings_that_cannot_be_saved_are_reported():
             box = s.find_window("tassio", timeout=10)
             s.screenshot().save(os.path.join(os.environ.get("TASSIO_SHOTS", s.tmp), "unsaved-box.png"))
             check(proc.poll() is None, "the program ended before the message was answered")
-            s.xdotool("windowactivate", "--sync", str(box))
-            s.wait_active(box)
+            s.activate(box)
             s.xdotool("key", "Return")
             proc.wait(timeout=10)
         finally:
@@ -358,8 +356,7 @@ def test_a_screen_of_two_device_pixels_to_a_pixel():
         # The top-left corner button: pivot (150, 20) logical, the figure at
         # rest 128 below it.
         panel = s.find_window("设定", only_visible=False)
-        s.xdotool("windowactivate", "--sync", str(panel))
-        s.wait_active(panel)
+        s.activate(panel)
         s.xdotool("key", "space")
         s.wait_for(lambda: near((150, 20)), 5, lambda: f"top left corner: the window is at {s.window_geometry(fig)[:2]}")
         finish(s, proc)

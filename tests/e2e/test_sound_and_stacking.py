@@ -66,8 +66,7 @@ def stacking_run(on_top):
         cover.map()
         s.d.sync()
         cid = s.find_window("cover")
-        s.xdotool("windowactivate", "--sync", str(cid))
-        s.wait_active(cid)
+        s.activate(cid)
         # A few ticks: a figure kept on top has been raised again by then.
         s.wait_ticks(wid, 3, 10)
         os.kill(proc.pid, signal.SIGSTOP)
