@@ -309,7 +309,10 @@ def test_wayland_session():
                 shot.save(os.path.join(tempfile.gettempdir(), "tassio-weston.png"))
             check(stray == 0, f"weston: {stray} pixels beside the figure differ from the desktop")
             check(framed, "weston: the figure window does not show a frame over the desktop (a black box?)")
-        check(len(seen) > 1, f"the figure does not swing under weston: always at {seen}")
+        if len(seen) == 1:
+            # On a busy machine the program may not have ticked between the looks.
+            Session.wait_for(lambda: w.window("Tassio") and w.window("Tassio")[1:3] not in seen, 10,
+                             f"the figure does not swing under weston: always at {seen}")
         proc.terminate()
         proc.wait(timeout=10)
 
