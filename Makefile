@@ -47,12 +47,19 @@ test-sanitize: deps
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(unit|e2e)$$' -LE soak
 
+# make bench BEFORE=<another build>/tassio measures that build too, in the
+# same rounds: before and after side by side.
 bench: build
 	@$(BUILD)/bench/tassio_bench
 	@$(BUILD)/bench/tassio_viewer_bench
 	@xvfb-run -a -s "-screen 0 1024x768x24 -noreset" $(BUILD)/bench/tassio_grab_bench
 	@/usr/bin/python3 bench/startup.py $(BUILD)/tassio
-	@/usr/bin/python3 bench/desktop_cost.py $(BUILD)/tassio $(BUILD)/bench/bare_swing 20 3
+	@/usr/bin/python3 bench/window_sizes.py $(BUILD)/tassio $(BEFORE)
+	@/usr/bin/python3 bench/desktop_cost.py $(BUILD)/tassio $(BUILD)/bench/bare_swing 20 3 $(if $(BEFORE),--before $(BEFORE))
+	@/usr/bin/python3 bench/desktop_cost.py $(BUILD)/tassio $(BUILD)/bench/bare_swing 20 3 --compositor picom \
+	    $(if $(BEFORE),--before $(BEFORE))
+	@/usr/bin/python3 bench/wakeups.py $(BUILD)/tassio 10 3
+	@/usr/bin/python3 bench/standstill.py $(BUILD)/tassio 3
 
 # A long run under Xvfb: make soak SECONDS=3600 (two minutes by default).
 soak: build

@@ -6,43 +6,69 @@
 #include "pictures/PictureWindow.h"
 #include "pictures/TextWindow.h"
 #include "platform/Desktop.h"
+#include "platform/MonitorWatcher.h"
 #include "platform/SoundPlayer.h"
-#include "settings/SettingsFile.h"
 #include "settings/ScreenGeometry.h"
+#include "settings/SettingsFile.h"
 #include "settings/SettingsLocation.h"
+#include "settings/SettingsSnapshot.h"
 
+#include <QAbstractEventDispatcher>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QSessionManager>
-#include <QSocketNotifier>
-#include <QTimer>
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
+#include <functional>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
-TassioApp* theApp = nullptr;
-int signalPipe[2] = { -1, -1 };
+// Calls back at the first paint of the widget it watches, then goes.
+class FirstPaint : public QObject {
+public:
+    FirstPaint(QWidget* widget, std::function<void()> painted) : QObject(widget), painted_(std::move(painted))
+    {
+        widget->installEventFilter(this);
+    }
 
-extern "C" void onTerminationSignal(int signal)
-{
-    // Only async-signal-safe work here: the event loop does the rest.
-    const int saved = errno;
-    const char byte = static_cast<char>(signal);
-    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &byte, 1);
-    errno = saved;
-}
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint && painted_) {
+            watched->removeEventFilter(this);
+            std::function<void()> painted = std::move(painted_);
+            painted_ = nullptr;
+            deleteLater();
+            painted();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> painted_;
+};
+
+// A viewer that has not been painted this long after it was opened (the X
+// server is that far behind, or it opened off the screen) no longer holds up
+// the next.
+constexpr int kViewerWaitMs = 1000;
+
+// After the session watch has asked the GUI thread to end the run, this long
+// may pass before it ends the process itself: closing what is open and taking
+// the windows down takes a few milliseconds when the GUI thread is free.
+constexpr std::chrono::milliseconds kGuiGrace { 500 };
+
+TassioApp* theApp = nullptr;
+// Lives as long as the process: its thread may still run while main() returns.
+SessionEndWatch* theWatch = nullptr;
 
 // Qt ends the process with exit() when the X connection breaks; the settings
 // of the run are written on the way out.
@@ -54,14 +80,49 @@ void writeSettingsOnExit()
 
 } // namespace
 
+struct TassioApp::Shared {
+    SettingsSnapshot snapshot;
+    std::string settingsPath;
+    // The folders named when the settings cannot be written.
+    std::string folders;
+    // Set by whichever thread first learns that the session ends.
+    std::atomic<bool> ending { false };
+    std::atomic<bool> displayLost { false };
+
+    bool saveOnce()
+    {
+        return snapshot.saveOnce(settingsPath, [this] {
+            std::fprintf(stderr, "tassio: the settings were not saved: Tassio.ini could not be written in %s\n",
+                         folders.c_str());
+        });
+    }
+};
+
 TassioApp::TassioApp()
     : swingWindow(settings, *this)
+    , shared_(std::make_shared<Shared>())
 {
     theApp = this;
+    trim_.setSingleShot(true);
+    trim_.setInterval(300);
+    QObject::connect(&trim_, &QTimer::timeout, &events_, [] {
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+    });
+    viewerWait_.setSingleShot(true);
+    viewerWait_.setInterval(kViewerWaitMs);
+    QObject::connect(&viewerWait_, &QTimer::timeout, &events_, [this] { openNextViewer(); });
+    closer_.setInterval(10);
+    QObject::connect(&closer_, &QTimer::timeout, &events_, [this] { closeModalWindows(); });
 }
 
 TassioApp::~TassioApp()
 {
+    // From here on the session watch neither asks this object for anything
+    // nor watches the display connection, which the application closes.
+    if (theWatch)
+        theWatch->guiGone();
     for (const QPointer<QWidget>& viewer : viewers_)
         delete viewer.data();
     theApp = nullptr;
@@ -75,13 +136,23 @@ void TassioApp::keepViewer(QWidget* viewer)
     viewers_.erase(std::remove_if(viewers_.begin(), viewers_.end(), [](const QPointer<QWidget>& v) { return v.isNull(); }),
                    viewers_.end());
     viewers_.emplace_back(viewer);
+    QObject::connect(viewer, &QObject::destroyed, &events_, [this] { trimSoon(); });
+}
+
+void TassioApp::trimSoon()
+{
+    // Once for many viewers closed together.
+    if (!trim_.isActive())
+        trim_.start();
 }
 
 void TassioApp::showPanel()
 {
+    if (!panel_)
+        return;
+    panel_->keepOnScreen(monitorLayout());
     // The tray's way back to the panel serves every window, with a tray or without.
-    if (tray_)
-        tray_->showPanel();
+    TrayIcon::bringUp(panel_);
 }
 
 void TassioApp::figureAdded(const std::string& name)
@@ -92,16 +163,54 @@ void TassioApp::figureAdded(const std::string& name)
 
 void TassioApp::openPictureViewer(const std::string& path)
 {
-    // The place is used up even when the file cannot be shown.
-    const int at = cascade_.next();
-    keepViewer(PictureWindow::open(at, at, path));
+    viewerQueue_.push_back({ true, path });
+    openNextViewer();
 }
 
 void TassioApp::openTextViewer(const std::string& path)
 {
-    // The viewer shows itself and deletes itself when closed.
+    viewerQueue_.push_back({ false, path });
+    openNextViewer();
+}
+
+void TassioApp::openNextViewerLater()
+{
+    QMetaObject::invokeMethod(&events_, [this] { openNextViewer(); }, Qt::QueuedConnection);
+}
+
+void TassioApp::openNextViewer()
+{
+    if (openingViewer_ || viewerQueue_.empty() || (arriving_ && viewerWait_.isActive()))
+        return;
+    const ViewerRequest request = std::move(viewerQueue_.front());
+    viewerQueue_.pop_front();
+    openingViewer_ = true;
+    // The place is used up even when the file cannot be shown.
     const int at = cascade_.next();
-    keepViewer(new TextWindow(at, at, path));
+    QWidget* viewer = nullptr;
+    if (request.picture) {
+        viewer = PictureWindow::open(at, at, request.path, [this](const QString& text) {
+            // No one is left to answer a box while the session ends.
+            if (!sessionEnding())
+                showMessage(text);
+        });
+    } else {
+        // The viewer shows itself and deletes itself when closed.
+        viewer = new TextWindow(at, at, request.path);
+    }
+    openingViewer_ = false;
+    keepViewer(viewer);
+    arriving_ = viewer;
+    if (!viewer) {
+        openNextViewerLater();
+        return;
+    }
+    viewerWait_.start();
+    new FirstPaint(viewer, [this] {
+        arriving_ = nullptr;
+        viewerWait_.stop();
+        openNextViewerLater();
+    });
 }
 
 void TassioApp::playSound(const std::string& wav)
@@ -114,55 +223,92 @@ void TassioApp::openDocument(const std::string& program, const std::string& docu
     startProgram(program, document);
 }
 
+void TassioApp::publishSettings()
+{
+    shared_->snapshot.publish(settings);
+}
+
+bool TassioApp::sessionEnding() const
+{
+    return shared_->ending.load();
+}
+
 bool TassioApp::saveSettingsOnce()
 {
-    if (settingsSaved_ || settingsPath.empty())
-        return !settingsSaveFailed_;
-    settingsSaved_ = true;
-    settingsSaveFailed_ = !(ensureParentFolder(settingsPath) && writeSettingsFile(settingsPath, settings));
-    if (settingsSaveFailed_) {
-        std::string folders;
-        for (const std::string& folder : settingsFolders(settingsPath, executablePath()))
-            folders += (folders.empty() ? "" : " nor in ") + folder;
-        std::fprintf(stderr, "tassio: the settings were not saved: Tassio.ini could not be written in %s\n",
-                     folders.c_str());
-    }
-    return !settingsSaveFailed_;
+    if (settingsPath.empty())
+        return true;
+    publishSettings();
+    return shared_->saveOnce();
 }
 
-void TassioApp::endRun(bool sessionEnding)
+void TassioApp::closeModalWindows()
 {
-    sessionEnding_ = sessionEnding_ || sessionEnding;
+    // A closed dialog's exec() returns only once control is back in its loop,
+    // so each is closed where it stands; whatever one opens on its way out
+    // is caught by the next round.
+    for (int round = 0; round < 8; ++round) {
+        bool closed = false;
+        for (int i = 0; i < 16 && QApplication::activePopupWidget(); ++i) {
+            QApplication::activePopupWidget()->close();
+            closed = true;
+        }
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QDialog*>(w);
+            if (dialog && dialog != static_cast<QWidget*>(panel_) && dialog->isVisible()) {
+                dialog->reject();
+                closed = true;
+            }
+        }
+        if (!closed)
+            break;
+    }
+}
+
+void TassioApp::endForSession(SessionEndWatch::Reason reason)
+{
+    shared_->ending = true;
+    if (reason == SessionEndWatch::Reason::DisplayLost)
+        shared_->displayLost = true;
+    swingWindow.cancelPendingDrops();
+    viewerQueue_.clear();
+    closeModalWindows();
     if (panel_)
         panel_->done(QDialog::Rejected);
+    if (!closer_.isActive())
+        closer_.start();
 }
 
-void TassioApp::watchTerminationSignals()
+void TassioApp::watchSession()
 {
-    if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this] {
-        char byte = 0;
-        bool ending = false;
-        while (::read(signalPipe[0], &byte, 1) == 1)
-            ending = ending || byte != SIGINT;
-        // SIGTERM and SIGHUP come when the session or the system goes down:
-        // save at once and skip the exit sound. Ctrl+C is an ordinary exit.
-        endRun(ending);
-    });
-    struct sigaction action = {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int s : { SIGTERM, SIGINT, SIGHUP })
-        sigaction(s, &action, nullptr);
+    // The settings as the settings file would hold them, made anew each time
+    // the GUI thread has nothing left to do: what the watch writes if the GUI
+    // thread cannot.
+    publishSettings();
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, &events_,
+                     [this] { publishSettings(); });
+
+    std::shared_ptr<Shared> shared = shared_;
+    QObject* receiver = &events_;
+    SessionEndWatch::Actions actions;
+    actions.saveSettings = [shared](SessionEndWatch::Reason reason) {
+        if (reason == SessionEndWatch::Reason::DisplayLost)
+            shared->displayLost = true;
+        shared->ending = true;
+        return shared->saveOnce();
+    };
+    actions.stopSound = [] { SoundPlayer::instance().shutdown(); };
+    actions.endRun = [receiver, this](SessionEndWatch::Reason reason) {
+        QMetaObject::invokeMethod(receiver, [this, reason] { endForSession(reason); }, Qt::QueuedConnection);
+    };
+    if (!theWatch)
+        theWatch = new SessionEndWatch(std::move(actions), displayConnectionSocket(), kGuiGrace);
 
     // Logging out: the session manager asks first; the settings are saved
     // then, in case the session does not wait for the rest.
-    QObject::connect(qApp, &QGuiApplication::commitDataRequest, qApp, [this](QSessionManager&) {
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &events_, [this](QSessionManager&) {
+        shared_->ending = true;
         saveSettingsOnce();
-        endRun(true);
+        endForSession(SessionEndWatch::Reason::Terminated);
     });
     std::atexit(writeSettingsOnExit);
 }
@@ -178,14 +324,18 @@ int TassioApp::initInstance()
     case SingleInstance::Outcome::Raised:
         return 0;
     case SingleInstance::Outcome::NoAnswer:
-        std::fprintf(stderr, "tassio: another Tassio runs with %s and does not answer; not starting a second one\n",
+        std::fprintf(stderr,
+                     "tassio: another Tassio runs with %s (here, or on another machine sharing the folder) and does "
+                     "not answer; not starting a second one\n",
                      settingsPath.c_str());
         return 1;
     case SingleInstance::Outcome::First:
-    case SingleInstance::Outcome::Unguarded:
         break;
     }
-    instance.onRaiseRequest = [this] { TrayIcon::bringUp(panel_); };
+    instance.onRaiseRequest = [this] { showPanel(); };
+    // No other instance writes now: temporary files beside the settings are
+    // what a save cut short (killed at logout) left behind.
+    removeSettingsLeftovers(settingsPath);
 
     readSettingsFile(settingsReadPath(settingsPath, executablePath()), settings);
     // A pivot saved on a monitor that is gone would leave the figure where no
@@ -194,7 +344,10 @@ int TassioApp::initInstance()
                                    settings.pendulumLength, 96);
     settings.anchorX = pivot.x;
     settings.anchorY = pivot.y;
-    watchTerminationSignals();
+    shared_->settingsPath = settingsPath;
+    for (const std::string& folder : settingsFolders(settingsPath, executablePath()))
+        shared_->folders += (shared_->folders.empty() ? "" : " nor in ") + folder;
+    watchSession();
     {
         // The panel creates the figure window while it is being built, and its
         // run is the program's whole life.
@@ -204,6 +357,14 @@ int TassioApp::initInstance()
         // menu ends the run the normal way.
         auto tray = std::make_unique<TrayIcon>(&panel, [&panel] { panel.accept(); });
         tray_ = tray.get();
+        // A monitor unplugged, the screen made smaller: the figure and the
+        // panel come back where they can be seen, by the rules of the start.
+        MonitorWatcher monitors;
+        QObject::connect(&monitors, &MonitorWatcher::changed, &panel, [this, &panel] {
+            const MonitorLayout layout = monitorLayout();
+            swingWindow.keepOnScreen(layout);
+            panel.keepOnScreen(layout);
+        });
         // Runs until the panel closes, like a modal dialog, but without
         // blocking input to the figure and the viewers: the panel has no owner
         // to disable.
@@ -216,14 +377,15 @@ int TassioApp::initInstance()
         // leaves freed heap behind: hand it back once the swing has settled.
         QTimer::singleShot(2000, &panel, [] { malloc_trim(0); });
 #endif
-        if (!sessionEnding_)
+        if (!sessionEnding())
             loop.exec();
         tray_ = nullptr;
         tray.reset();
 
         // Shutdown, in this order: the exit sound to its end, the figure gone,
-        // then the settings written.
-        if (settings.soundFile != kNoFile && !sessionEnding_)
+        // then the settings written. A session that ends meanwhile cuts the
+        // sound off and has already saved.
+        if (settings.soundFile != kNoFile && !sessionEnding())
             SoundPlayer::instance().playSync(settings.soundFile);
         swingWindow.destroyWindow();
         const bool saved = saveSettingsOnce();
@@ -231,11 +393,12 @@ int TassioApp::initInstance()
         // Never silently: the user learns that this run's changes are lost and
         // where the file could not go. Not while the session ends, when no
         // one is left to answer the box.
-        if (!saved && !sessionEnding_)
+        if (!saved && !sessionEnding())
             showMessage(unsavedSettingsMessage());
     }
+    closer_.stop();
     SoundPlayer::instance().shutdown();
-    return settingsSaveFailed_ ? 1 : 0;
+    return shared_->displayLost || !saveSettingsOnce() ? 1 : 0;
 }
 
 QString TassioApp::unsavedSettingsMessage() const

@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #ifdef TASSIO_HAVE_XCB
 #include <xcb/xcb.h>
@@ -41,6 +44,13 @@ bool displayReachable()
 
 int main(int argc, char* argv[])
 {
+#ifdef __GLIBC__
+    // A large text's buffers (the file, its decoded text, the viewer's
+    // document) live in their own mappings and go back to the system when
+    // freed. Otherwise glibc raises this threshold after the first one is
+    // freed, and later ones stay in the heap of the thread that made them.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
     // A Wayland client can neither place its windows nor read the screen, so
     // the figure runs through XWayland.
     if (std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))

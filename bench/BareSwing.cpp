@@ -2,8 +2,11 @@
 // override-redirect window, seven frame pixmaps and seven masks made once,
 // and on every tick a move, a shape switch, a background switch and a clear.
 // The yardstick for what the figure window costs the whole desktop.
+// With --resize every move also changes the height, 95 and 96 in turn, as
+// the figure window did before it kept one size: what that costs a
+// compositing manager.
 //
-// usage: bare_swing [interval-ms]   (runs until killed)
+// usage: bare_swing [interval-ms] [--resize]   (runs until killed)
 
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
@@ -12,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -31,6 +35,7 @@ void putImage(xcb_connection_t* c, xcb_drawable_t d, xcb_gcontext_t gc, std::uin
 int main(int argc, char** argv)
 {
     const int intervalMs = argc > 1 ? std::atoi(argv[1]) : 20;
+    const bool resize = argc > 2 && std::strcmp(argv[2], "--resize") == 0;
     int screenNumber = 0;
     xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
     if (xcb_connection_has_error(c)) {
@@ -44,7 +49,7 @@ int main(int argc, char** argv)
 
     const xcb_window_t window = xcb_generate_id(c);
     const std::uint32_t attributes[] = { 1 }; // override-redirect
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 95, 95, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 95, 96, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
                       screen->root_visual, XCB_CW_OVERRIDE_REDIRECT, attributes);
 
     xcb_pixmap_t pictures[kFrames], masks[kFrames];
@@ -91,8 +96,8 @@ int main(int argc, char** argv)
         const int k = int(tick % kFrames);
         const std::uint32_t geometry[] = { std::uint32_t(x), std::uint32_t(y), 95, 95u + (tick & 1) };
         xcb_configure_window(c, window,
-                             XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH
-                                 | XCB_CONFIG_WINDOW_HEIGHT,
+                             XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y
+                                 | (resize ? XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT : 0),
                              geometry);
         xcb_shape_mask(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, window, 0, 0, masks[k]);
         xcb_change_window_attributes(c, window, XCB_CW_BACK_PIXMAP, &pictures[k]);

@@ -4,9 +4,17 @@ manager when one runs), from /proc/PID/task/*/schedstat, each program alone in
 a fresh Xvfb + openbox session. Side by side: bare_swing, the least an X11
 program can do to swing a shaped 95 x 96 window, and oneko per animation step.
 
+With --compositor picom every session runs picom too (the figure is then an
+ARGB window), and bare_swing also runs with --resize, changing its height at
+every move as the figure window once did. With --before OLD, an older build of
+the program runs in every round as well, so that before and after are measured
+alike, beside the same bare_swing.
+
 usage: /usr/bin/python3 bench/desktop_cost.py build/tassio build/bench/bare_swing [seconds] [runs]
+           [--compositor picom] [--before OLD_BUILD/tassio]
 """
 
+import argparse
 import os
 import shutil
 import subprocess
@@ -73,9 +81,9 @@ def tassio(binary):
     return start
 
 
-def bare(binary):
+def bare(binary, *options):
     def start(s):
-        p = subprocess.Popen([binary, str(INTERVAL_MS)], env=s.env)
+        p = subprocess.Popen([binary, str(INTERVAL_MS), *options], env=s.env)
         s.procs.append(p)
         return p
     return start
@@ -109,27 +117,47 @@ def row(name, measured, unit="tick"):
     return total
 
 
+def spread(values):
+    values = sorted(values)
+    return f"median {values[len(values) // 2]:.3f} (from {values[0]:.3f} to {values[-1]:.3f})"
+
+
 def main():
-    program, bare_binary = sys.argv[1], sys.argv[2]
-    seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 20.0
-    runs = int(sys.argv[4]) if len(sys.argv) > 4 else 3
-    print(f"CPU per {INTERVAL_MS} ms tick, {seconds:.0f} s per run, fresh Xvfb + openbox each")
+    parser = argparse.ArgumentParser(description="CPU the swinging figure costs the whole desktop")
+    parser.add_argument("program")
+    parser.add_argument("bare")
+    parser.add_argument("seconds", nargs="?", type=float, default=20.0)
+    parser.add_argument("runs", nargs="?", type=int, default=3)
+    parser.add_argument("--compositor", choices=["picom"], help="run every session under this compositor")
+    parser.add_argument("--before", metavar="PROGRAM", help="an older build, measured in every round too")
+    args = parser.parse_args()
+    compositor = args.compositor
+    if compositor and not shutil.which(compositor):
+        print(f"{compositor} is not installed: nothing measured")
+        return
+    kind = "ARGB" if compositor else "shaped"
+    subjects = [(f"tassio ({kind})", tassio(args.program))]
+    if args.before:
+        subjects.append((f"tassio before ({kind})", tassio(args.before)))
+    subjects.append(("bare_swing", bare(args.bare)))
+    if compositor:
+        subjects.append(("bare_swing --resize", bare(args.bare, "--resize")))
+    print(f"CPU per {INTERVAL_MS} ms tick, {args.seconds:.0f} s per run, fresh Xvfb + openbox"
+          f"{' + ' + compositor if compositor else ''} each")
     print(f"{'':<38} {'program':>7} {'X':>7} {'wm':>7} {'comp':>7} {'total':>8}  {'':8} resident")
-    ratios = []
-    for run in range(runs):
-        t = row(f"tassio (shaped) run {run + 1}", measure(tassio(program), seconds))
-        b = row(f"bare_swing run {run + 1}", measure(bare(bare_binary), seconds))
-        ratios.append(t / b)
-        print(f"{'':<38} ratio tassio/bare: {t / b:.2f}")
-    if shutil.which("picom"):
-        row("tassio (ARGB) under picom", measure(tassio(program), seconds, compositor="picom"))
-        row("bare_swing under picom", measure(bare(bare_binary), seconds, compositor="picom"))
-    if shutil.which("oneko") or os.path.exists("/usr/games/oneko"):
-        row("oneko (32 x 32, pointer moving)", measure(oneko, seconds, period_ms=ONEKO_INTERVAL_MS,
+    totals = {name: [] for name, _ in subjects}
+    for run in range(args.runs):
+        for name, start in subjects:
+            totals[name].append(row(f"{name} run {run + 1}", measure(start, args.seconds, compositor=compositor)))
+        print(f"{'':<38} ratio tassio/bare: {totals[subjects[0][0]][-1] / totals['bare_swing'][-1]:.2f}"
+              + (f", before/bare: {totals[subjects[1][0]][-1] / totals['bare_swing'][-1]:.2f}" if args.before else ""))
+    if not compositor and (shutil.which("oneko") or os.path.exists("/usr/games/oneko")):
+        row("oneko (32 x 32, pointer moving)", measure(oneko, args.seconds, period_ms=ONEKO_INTERVAL_MS,
                                                        while_running=wander), unit="step")
-    ratios.sort()
-    print(f"whole-desktop ratio tassio/bare_swing, median of {runs}: {ratios[len(ratios) // 2]:.2f} "
-          f"(from {ratios[0]:.2f} to {ratios[-1]:.2f})")
+    for name, _ in subjects:
+        print(f"{name + ', total ms/tick:':<38} {spread(totals[name])}")
+    ratios = [t / b for t, b in zip(totals[subjects[0][0]], totals["bare_swing"])]
+    print(f"whole-desktop ratio tassio/bare_swing, {spread(ratios)} of {args.runs}")
 
 
 if __name__ == "__main__":

@@ -173,6 +173,16 @@ void SettingsDialog::initialise()
 
 }
 
+void SettingsDialog::keepOnScreen(const MonitorLayout& layout)
+{
+    // The frame, title bar included: that is what the user grabs.
+    const QRect f = frameGeometry();
+    const ScreenRect frame { f.x(), f.y(), f.x() + f.width(), f.y() + f.height() };
+    const ScreenRect placed = windowOnScreen(layout, frame);
+    if (placed.left != frame.left || placed.top != frame.top)
+        move(placed.left, placed.top);
+}
+
 void SettingsDialog::connectControls()
 {
     const std::pair<const char*, int> corners[] = {

@@ -37,6 +37,10 @@ public:
     // follows. The caller has already made the picture the figure.
     void addFigureEntry(const QString& name);
 
+    // The monitors changed: a panel that no longer lies wholly on one of them
+    // comes back to the centre of the primary monitor, minimised or not.
+    void keepOnScreen(const MonitorLayout& layout);
+
     // Asks the user for a file of this kind; the path as picked or typed, or
     // empty when cancelled. Shows a file dialog; tests put their own answer here.
     std::function<QString(FileKind)> chooseFile;

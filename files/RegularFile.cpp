@@ -54,6 +54,7 @@ RegularFile RegularFile::read(const std::string& path, std::size_t maxBytes, boo
         return file;
     }
     file.fileSize_ = static_cast<std::uint64_t>(st.st_size);
+    file.modifiedNs_ = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     if (whole && file.fileSize_ > maxBytes) {
         file.status_ = Status::TooLarge;
         return file;

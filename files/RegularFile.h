@@ -30,6 +30,8 @@ public:
     std::string takeBytes() { return std::move(bytes_); }
     // The file's size when it was opened, which may exceed bytes().size().
     std::uint64_t fileSize() const { return fileSize_; }
+    // Its modification time when it was opened, in nanoseconds since the epoch.
+    std::int64_t modifiedNs() const { return modifiedNs_; }
     bool truncated() const { return ok() && fileSize_ > bytes_.size(); }
 
 private:
@@ -38,6 +40,7 @@ private:
     Status status_ = Status::CannotOpen;
     std::string bytes_;
     std::uint64_t fileSize_ = 0;
+    std::int64_t modifiedNs_ = 0;
 };
 
 // The file's first byte (0..255); -1 for an empty file or one RegularFile refuses.

@@ -26,7 +26,12 @@ QString applicationName();
 // A modal message with only an OK button, owned by no window, captioned applicationName().
 void showMessage(const QString& text);
 
+// The socket of the program's connection to its X display; -1 on any other
+// platform. Watched for the server going away, never read or written.
+int displayConnectionSocket();
+
 // Starts program with document as its only argument (none when document is empty),
-// detached and never through a shell, so the document's characters are passed as they are.
-// False if the program could not be started.
+// detached and never through a shell: both names go to it as their bytes, in any
+// encoding. A program named without a slash is looked for on PATH. No child is
+// left for us to reap. False if the program could not be started.
 bool startProgram(const std::string& program, const std::string& document);

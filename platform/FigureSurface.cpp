@@ -48,12 +48,19 @@ public:
     void setFrames(const Bitmap*, int) override { }
     bool paintsThroughQt() const override { return true; }
 
+    void setSize(int width, int height, int) override
+    {
+        // Qt sizes windows in logical pixels.
+        if (window_)
+            window_->resize(QSizeF(width / window_->devicePixelRatioF(), height / window_->devicePixelRatioF()).toSize());
+    }
+
     bool grab(int x, int y, Bitmap& into) override
     {
         return grabber_.grab(x, y, into.width(), into.height(), into.colourRow(0), into.width());
     }
 
-    void show(int x, int y, int w, int h, int, const Bitmap* composite) override
+    void show(int x, int y, bool, int, const Bitmap* composite) override
     {
         if (!window_)
             return;
@@ -68,9 +75,8 @@ public:
                     to[col] = from[col] | 0xFF000000u;
             }
         }
-        // Qt places windows in logical pixels.
         const qreal ratio = window_->devicePixelRatioF();
-        window_->setGeometry(QRect(QPointF(x / ratio, y / ratio).toPoint(), QSizeF(w / ratio, h / ratio).toSize()));
+        window_->move(QPointF(x / ratio, y / ratio).toPoint());
         if (keepAbove_)
             window_->raise();
         window_->update();

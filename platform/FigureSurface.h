@@ -24,8 +24,15 @@ public:
     virtual ~FigureSurface();
     virtual Kind kind() const = 0;
 
+    // The window's size, which it keeps while it swings, and the rows it
+    // shows on a short tick: below shortHeight the window is cut away there
+    // (Argb and Shaped; Grabbed is opaque and shows every row). A compositor
+    // treats a change of size as a new window, so the size is set once, here,
+    // and before setFrames.
+    virtual void setSize(int width, int height, int shortHeight) = 0;
+
     // The figure's frames (colour bitmaps, exact white is transparent), sent
-    // to the display once per figure. Unused by Grabbed.
+    // to the display once per figure, whole and cut. Unused by Grabbed.
     virtual void setFrames(const Bitmap* frames, int count) = 0;
 
     // Grabbed only: the screen's pixels at (x, y), the size of into, read
@@ -36,14 +43,17 @@ public:
         return false;
     }
 
-    // Moves the window to (x, y, w, h) and shows frame k there (Grabbed:
-    // composite instead), in one go: no frame of the screen ever shows the
-    // old picture at the new place.
-    virtual void show(int x, int y, int w, int h, int k, const Bitmap* composite) = 0;
+    // Moves the window to (x, y) and shows frame k there, cut to its short
+    // height when cut is set (Grabbed: composite instead), in one go: no
+    // frame of the screen ever shows the old picture at the new place.
+    virtual void show(int x, int y, bool cut, int k, const Bitmap* composite) = 0;
 
     // On: the window goes above the others now and after each move, so that
     // a window raised meanwhile covers it only until the next tick.
     virtual void setKeepAbove(bool on) = 0;
+
+    // The window has just been mapped, after its first show.
+    virtual void mapped() { }
 
     // Another window became the active one: unless kept above, the figure
     // goes below it, as a window does that is not kept on top. (An

@@ -1,6 +1,7 @@
 #include "platform/SoundPlayer.h"
 
 #include "platform/SampleConverter.h"
+#include "platform/WavCache.h"
 #include "platform/WavFile.h"
 
 #include <algorithm>
@@ -149,11 +150,12 @@ bool isSoundError(int error)
 
 struct SoundPlayer::Job {
     std::uint64_t generation;
-    WavFile sound;
+    std::string path;
     Clock::time_point requested;
+    std::shared_ptr<const WavFile> sound;
     pa_simple* stream = nullptr;
 
-    Job(std::uint64_t g, WavFile s, Clock::time_point r) : generation(g), sound(std::move(s)), requested(r) {}
+    Job(std::uint64_t g, std::string p, Clock::time_point r) : generation(g), path(std::move(p)), requested(r) {}
     ~Job()
     {
 #ifdef TASSIO_HAVE_PULSE
@@ -171,25 +173,38 @@ SoundPlayer& SoundPlayer::instance()
     return *player;
 }
 
-SoundPlayer::SoundPlayer() = default;
+SoundPlayer::SoundPlayer() : cache_(std::make_unique<WavCache>()) {}
 
 bool SoundPlayer::playAsync(const std::string& path)
 {
-    std::uint64_t durationUs = 0;
-    return submit(path, durationUs) != 0;
+    return submit(path) != 0;
 }
 
 bool SoundPlayer::playSync(const std::string& path)
 {
-    std::uint64_t durationUs = 0;
-    const std::uint64_t generation = submit(path, durationUs);
+    const std::uint64_t generation = submit(path);
     if (generation == 0)
         return false;
-    const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(durationUs) + syncGrace;
+    const Clock::time_point submitted = Clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait_until(lock, deadline,
-                     [&] { return quit_ || finished_ >= generation || generation_ != generation; });
+    for (;;) {
+        if (quit_ || finished_ >= generation || generation_ != generation)
+            break;
+        // Read: its length is known. Being read: as long as reading may take.
+        // Not yet taken up: a thread held up that long drops the sound as too late.
+        const Clock::time_point deadline = loaded_ == generation ? playDeadline_
+            : taken_ == generation                              ? submitted + loadWait
+                                                                : submitted + startLimit;
+        if (Clock::now() >= deadline)
+            break;
+        done_.wait_until(lock, deadline);
+    }
     return finished_ == generation && finishedComplete_;
+}
+
+std::uint64_t SoundPlayer::filesRead() const
+{
+    return cache_->filesRead();
 }
 
 void SoundPlayer::stop()
@@ -228,32 +243,21 @@ void SoundPlayer::shutdown()
         thread.detach(); // blocked in the server; the process may end around it
 }
 
-std::uint64_t SoundPlayer::submit(const std::string& path, std::uint64_t& durationUs)
+std::uint64_t SoundPlayer::submit(const std::string& path)
 {
 #ifndef TASSIO_HAVE_PULSE
     (void)path;
-    (void)durationUs;
     return 0;
 #else
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (quit_ || Clock::now() < noServerUntil_)
-            return 0;
-    }
-    std::optional<WavFile> wav = WavFile::fromFile(path);
-    if (!wav)
-        return 0;
-    durationUs = wav->durationUs();
-
     std::unique_ptr<Job> replaced;
     std::uint64_t generation = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (quit_)
+        if (quit_ || Clock::now() < noServerUntil_)
             return 0;
         generation = ++generation_;
         replaced = std::move(pending_);
-        pending_ = std::make_unique<Job>(generation, std::move(*wav), Clock::now());
+        pending_ = std::make_unique<Job>(generation, path, Clock::now());
         if (!thread_.joinable())
             thread_ = std::thread(&SoundPlayer::run, this);
     }
@@ -271,16 +275,28 @@ bool SoundPlayer::cutOff(std::uint64_t generation)
 
 void SoundPlayer::run()
 {
+    Clock::time_point idleSince = Clock::now();
     for (;;) {
         std::unique_ptr<Job> job;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait(lock, [&] { return quit_ || pending_ != nullptr; });
+            const auto ready = [&] { return quit_ || pending_ != nullptr; };
+            // The sounds read are freed once none has been asked for in a while.
+            if (!cache_->empty() && !wake_.wait_until(lock, idleSince + keepSounds, ready)) {
+                lock.unlock();
+                cache_->clear();
+                continue;
+            }
+            wake_.wait(lock, ready);
             if (quit_)
                 break;
             job = std::move(pending_);
+            taken_ = job->generation;
         }
-        const bool complete = open(*job) && play(*job);
+        done_.notify_all();
+        load(*job);
+        const bool complete = job->sound && open(*job) && play(*job);
+        idleSince = Clock::now();
         const std::uint64_t generation = job->generation;
         job.reset(); // closes the stream before anyone waiting hears of the end
         {
@@ -293,6 +309,26 @@ void SoundPlayer::run()
     {
         std::lock_guard<std::mutex> lock(mutex_);
         threadEnded_ = true;
+    }
+    done_.notify_all();
+}
+
+void SoundPlayer::load(Job& job)
+{
+    if (cutOff(job.generation))
+        return;
+    const Clock::time_point start = Clock::now();
+    job.sound = cache_->load(job.path);
+    // Reading is not lateness: the start limit counts from the sound being ready.
+    job.requested += Clock::now() - start;
+    if (!job.sound)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (generation_ == job.generation) {
+            loaded_ = job.generation;
+            playDeadline_ = Clock::now() + std::chrono::microseconds(job.sound->durationUs()) + syncGrace;
+        }
     }
     done_.notify_all();
 }
@@ -311,7 +347,7 @@ bool SoundPlayer::open(Job& job)
     // Asked for too long ago: the thread was held up by an earlier sound.
     if (Clock::now() - job.requested > startLimit || cutOff(job.generation))
         return false;
-    const WavFile& wav = job.sound;
+    const WavFile& wav = *job.sound;
 
     pa_sample_spec sampleSpec;
     sampleSpec.format = paFormat(SampleConverter::outputFormat(wav.format()));
@@ -352,12 +388,12 @@ bool SoundPlayer::play(Job& job)
     (void)job;
     return false;
 #else
-    const std::vector<std::uint8_t>& bytes = job.sound.samples();
-    const WavFile::SampleFormat format = job.sound.format();
+    const std::vector<std::uint8_t>& bytes = job.sound->samples();
+    const WavFile::SampleFormat format = job.sound->format();
     const bool widen = SampleConverter::widens(format);
-    const std::size_t frameBytes = job.sound.bytesPerFrame();
+    const std::size_t frameBytes = job.sound->bytesPerFrame();
     const std::size_t chunk =
-        std::max<std::size_t>(1, std::size_t(job.sound.rate()) * kChunkMs / 1000) * frameBytes;
+        std::max<std::size_t>(1, std::size_t(job.sound->rate()) * kChunkMs / 1000) * frameBytes;
     std::vector<std::uint8_t> widened(widen ? 2 * chunk : 0);
     int error = 0;
 

@@ -8,24 +8,28 @@
 #include <string>
 #include <thread>
 
-class WavFile;
+class WavCache;
 
 // Plays .wav files through the PulseAudio protocol (PulseAudio or PipeWire's pulse
 // server) on one background thread. A sound started while another plays cuts that
-// one off. Only the sound thread ever talks to the server: a server that is missing,
-// hung or stopped costs the caller nothing but the reading of the file.
+// one off. Only the sound thread reads sound files and talks to the server: a large
+// file, or a server that is missing, hung or stopped, costs the caller nothing. The
+// thread keeps the sounds it read lately (WavCache), so one played again is not read
+// again while its file stays the same.
 class SoundPlayer {
 public:
     static SoundPlayer& instance();
 
-    // Reads the file, hands it to the sound thread and returns. False if the file is
-    // not a playable .wav, the player is shut down, or the server was found missing
-    // within noServerRetryDelay.
+    // Hands the file to the sound thread and returns. False if the player is shut
+    // down or the server was found missing within noServerRetryDelay; a file that is
+    // not a playable .wav is found out by the thread, which then plays nothing.
     bool playAsync(const std::string& path);
 
     // Plays the sound to its last sample and only then returns, but waits no longer
-    // than the sound's length plus syncGrace. False as playAsync, if the sound was cut
-    // off, could not start, or did not end in that time.
+    // than the sound's length plus syncGrace once it has been read, loadWait for the
+    // reading, and startLimit for a thread held up by an earlier sound. False as
+    // playAsync, if the file is not a playable .wav, or the sound was cut off, could
+    // not start, or did not end in that time.
     bool playSync(const std::string& path);
 
     // Cuts off the sound that is playing, if any.
@@ -44,6 +48,13 @@ public:
     static constexpr std::chrono::milliseconds startLimit{1000};
     static constexpr std::chrono::milliseconds syncGrace{500};
     static constexpr std::chrono::milliseconds shutdownWait{100};
+    // The longest playSync waits for the thread to read the file.
+    static constexpr std::chrono::milliseconds loadWait{10000};
+    // Sounds read are kept this long after the last sound ended, then freed.
+    static constexpr std::chrono::milliseconds keepSounds{10000};
+
+    // How many sound files the thread has read (tests).
+    std::uint64_t filesRead() const;
 
 private:
     struct Job;
@@ -55,10 +66,10 @@ private:
     SoundPlayer(const SoundPlayer&) = delete;
     SoundPlayer& operator=(const SoundPlayer&) = delete;
 
-    // Queues the sound; returns the job number, or 0 on failure. durationUs gets the
-    // sound's length.
-    std::uint64_t submit(const std::string& path, std::uint64_t& durationUs);
+    // Queues the sound; returns the job number, or 0 on failure.
+    std::uint64_t submit(const std::string& path);
     void run();
+    void load(Job& job);
     bool play(Job& job);
     bool open(Job& job);
     bool cutOff(std::uint64_t generation);
@@ -71,6 +82,10 @@ private:
     std::uint64_t generation_ = 0;  // number of the newest job; a change cuts the older ones
     std::uint64_t finished_ = 0;    // number of the last job the thread is done with
     bool finishedComplete_ = false; // whether that job played to its end
+    std::uint64_t taken_ = 0;       // number of the last job the thread has taken up
+    std::uint64_t loaded_ = 0;      // number of the last job whose sound has been read
+    std::chrono::steady_clock::time_point playDeadline_{}; // when that one must have ended
+    std::unique_ptr<WavCache> cache_; // the sound thread's own
     bool quit_ = false;
     bool threadEnded_ = false;      // run() has returned; joining cannot block
     std::chrono::steady_clock::time_point noServerUntil_{};

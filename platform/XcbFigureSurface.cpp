@@ -19,14 +19,23 @@ namespace {
 
 constexpr std::uint32_t kTransparent = 0xFFFFFF;
 
-void configure(xcb_connection_t* c, xcb_window_t window, int x, int y, int w, int h, bool above)
+// A tick's configure: the place, and the top of the stack when kept above.
+// Never the size: a compositing manager takes a new size for a new window.
+void move(xcb_connection_t* c, xcb_window_t window, int x, int y, bool above)
 {
-    const std::uint32_t values[] = { std::uint32_t(std::int32_t(x)), std::uint32_t(std::int32_t(y)), std::uint32_t(w),
-                                     std::uint32_t(h), XCB_STACK_MODE_ABOVE };
-    std::uint16_t mask = XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT;
+    const std::uint32_t values[] = { std::uint32_t(std::int32_t(x)), std::uint32_t(std::int32_t(y)),
+                                     XCB_STACK_MODE_ABOVE };
+    std::uint16_t mask = XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y;
     if (above)
         mask |= XCB_CONFIG_WINDOW_STACK_MODE;
     xcb_configure_window(c, window, mask, values);
+}
+
+void resize(xcb_connection_t* c, xcb_window_t window, int w, int h)
+{
+    const std::uint32_t values[] = { std::uint32_t(std::max(1, w)), std::uint32_t(std::max(1, h)) };
+    xcb_configure_window(c, window, XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, values);
+    xcb_flush(c);
 }
 
 void raise(xcb_connection_t* c, xcb_window_t window)
@@ -156,10 +165,48 @@ PixmapSurface::~PixmapSurface()
 void PixmapSurface::releaseFrames()
 {
     for (const Frame& f : frames_) {
-        xcb_free_pixmap(c_, f.picture);
-        xcb_free_pixmap(c_, f.mask);
+        for (int v = 0; v < 2; ++v) {
+            if (v == 0 || f.picture[1] != f.picture[0])
+                xcb_free_pixmap(c_, f.picture[v]);
+            if (v == 0 || f.mask[1] != f.mask[0])
+                xcb_free_pixmap(c_, f.mask[v]);
+        }
     }
     frames_.clear();
+    // A new pixmap may get a freed one's id.
+    shownFrame_ = -1;
+    shownPicture_ = shownMask_ = 0;
+}
+
+void PixmapSurface::setSize(int width, int height, int shortHeight)
+{
+    width_ = width;
+    height_ = height;
+    shortHeight_ = shortHeight;
+    resize(c_, window_, width, height);
+}
+
+void PixmapSurface::mapped()
+{
+    // xcompmgr gives a window that is configured before its map a shadow
+    // (it takes the window for an opaque one then), and drops it only when
+    // the size changes; Qt restacks a tool window as it shows it. So, once,
+    // a change of size and back.
+    if (kind_ == Kind::Argb) {
+        resize(c_, window_, width_, height_ + 1);
+        resize(c_, window_, width_, height_);
+    }
+}
+
+std::uint32_t PixmapSurface::upload(int depth, const std::uint8_t* data, std::size_t stride)
+{
+    const xcb_pixmap_t pixmap = xcb_generate_id(c_);
+    xcb_create_pixmap(c_, std::uint8_t(depth), pixmap, window_, std::uint16_t(size_), std::uint16_t(size_));
+    if (depth == 1)
+        putImage(c_, pixmap, maskGc_, XCB_IMAGE_FORMAT_XY_PIXMAP, 1, size_, size_, data, stride);
+    else
+        putImage(c_, pixmap, gc_, XCB_IMAGE_FORMAT_Z_PIXMAP, std::uint8_t(depth), size_, size_, data, stride);
+    return pixmap;
 }
 
 void PixmapSurface::setFrames(const Bitmap* frames, int count)
@@ -183,14 +230,16 @@ void PixmapSurface::setFrames(const Bitmap* frames, int count)
     }
     releaseFrames();
     size_ = size;
-    shown_ = -1;
 
+    const std::size_t stride = std::size_t(size) * 4;
     std::vector<std::uint32_t> pixels(std::size_t(size) * std::size_t(size));
     const std::size_t maskStride = std::size_t((size + bitmapPad_ - 1) / bitmapPad_ * bitmapPad_ / 8);
     std::vector<std::uint8_t> mask(maskStride * std::size_t(size));
+    const int cutFrom = std::clamp(shortHeight_, 0, size);
     for (int k = 0; k < count; ++k) {
         const Bitmap& frame = frames[k];
         std::fill(mask.begin(), mask.end(), 0);
+        bool cutAwayShows = false;
         for (int y = 0; y < size; ++y) {
             const std::uint32_t* row = frame.colourRow(y);
             std::uint32_t* out = &pixels[std::size_t(y) * std::size_t(size)];
@@ -199,33 +248,51 @@ void PixmapSurface::setFrames(const Bitmap* frames, int count)
                 const bool opaque = row[x] != kTransparent;
                 // Premultiplied: a transparent pixel is all zero.
                 out[x] = !opaque ? 0 : depth_ == 32 ? (row[x] | 0xFF000000u) : row[x];
-                if (opaque)
+                if (opaque) {
                     bits[x / 8] |= std::uint8_t(lsbFirst_ ? 1u << (x % 8) : 0x80u >> (x % 8));
+                    cutAwayShows = cutAwayShows || y >= cutFrom;
+                }
             }
         }
-        Frame f { xcb_generate_id(c_), xcb_generate_id(c_) };
-        xcb_create_pixmap(c_, std::uint8_t(depth_), f.picture, window_, std::uint16_t(size), std::uint16_t(size));
-        xcb_create_pixmap(c_, 1, f.mask, window_, std::uint16_t(size), std::uint16_t(size));
-        putImage(c_, f.picture, gc_, XCB_IMAGE_FORMAT_Z_PIXMAP, std::uint8_t(depth_), size, size,
-                 reinterpret_cast<const std::uint8_t*>(pixels.data()), std::size_t(size) * 4);
-        putImage(c_, f.mask, maskGc_, XCB_IMAGE_FORMAT_XY_PIXMAP, 1, size, size, mask.data(), maskStride);
+        const auto* picture = reinterpret_cast<const std::uint8_t*>(pixels.data());
+        Frame f {};
+        f.picture[0] = f.picture[1] = upload(depth_, picture, stride);
+        f.mask[0] = f.mask[1] = upload(1, mask.data(), maskStride);
+        if (cutAwayShows) {
+            std::fill(mask.begin() + std::ptrdiff_t(std::size_t(cutFrom) * maskStride), mask.end(), 0);
+            f.mask[1] = upload(1, mask.data(), maskStride);
+            // Shaped, the shape alone cuts; with alpha the pixels go too.
+            if (kind_ == Kind::Argb) {
+                std::fill(pixels.begin() + std::ptrdiff_t(std::size_t(cutFrom) * std::size_t(size)), pixels.end(), 0);
+                f.picture[1] = upload(depth_, picture, stride);
+            }
+        }
         frames_.push_back(f);
     }
     xcb_flush(c_);
 }
 
-void PixmapSurface::show(int x, int y, int w, int h, int k, const Bitmap*)
+void PixmapSurface::show(int x, int y, bool cut, int k, const Bitmap*)
 {
-    configure(c_, window_, x, y, w, h, keepAbove_);
-    if (k != shown_ && k >= 0 && k < int(frames_.size())) {
+    move(c_, window_, x, y, keepAbove_);
+    if (k >= 0 && k < int(frames_.size())) {
         const Frame& f = frames_[std::size_t(k)];
-        xcb_change_window_attributes(c_, window_, XCB_CW_BACK_PIXMAP, &f.picture);
-        // Composited, the alpha does the cutting and the window keeps its
-        // square for the compositor; only clicks beside the figure must pass.
-        xcb_shape_mask(c_, XCB_SHAPE_SO_SET, kind_ == Kind::Argb ? XCB_SHAPE_SK_INPUT : XCB_SHAPE_SK_BOUNDING, window_,
-                       0, 0, f.mask);
-        xcb_clear_area(c_, 0, window_, 0, 0, 0, 0);
-        shown_ = k;
+        const int v = cut ? 1 : 0;
+        if (f.picture[v] != shownPicture_) {
+            xcb_change_window_attributes(c_, window_, XCB_CW_BACK_PIXMAP, &f.picture[v]);
+            // The same frame, cut or whole, differs only below the short height.
+            xcb_clear_area(c_, 0, window_, 0, std::int16_t(k == shownFrame_ ? shortHeight_ : 0), 0, 0);
+            shownPicture_ = f.picture[v];
+        }
+        if (f.mask[v] != shownMask_) {
+            // Composited, the alpha does the cutting and the window keeps its
+            // rectangle for the compositor; only clicks beside the figure
+            // must pass.
+            xcb_shape_mask(c_, XCB_SHAPE_SO_SET, kind_ == Kind::Argb ? XCB_SHAPE_SK_INPUT : XCB_SHAPE_SK_BOUNDING,
+                           window_, 0, 0, f.mask[v]);
+            shownMask_ = f.mask[v];
+        }
+        shownFrame_ = k;
     }
     xcb_flush(c_);
 }
@@ -329,9 +396,16 @@ bool GrabbedSurface::makeBackground(int size)
     return true;
 }
 
-void GrabbedSurface::show(int x, int y, int w, int h, int, const Bitmap* composite)
+void GrabbedSurface::setSize(int width, int height, int)
 {
-    configure(c_, window_, x, y, w, h, keepAbove_);
+    resize(c_, window_, width, height);
+}
+
+void GrabbedSurface::show(int x, int y, bool, int, const Bitmap* composite)
+{
+    // The composite is a whole frame's square: it fills every row of the
+    // window, the last included, on every tick.
+    move(c_, window_, x, y, keepAbove_);
     if (composite && makeBackground(composite->width())) {
         const int size = composite->width();
         if (shared_)

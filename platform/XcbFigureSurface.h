@@ -2,6 +2,7 @@
 
 #include "platform/FigureSurface.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -13,9 +14,10 @@ class XcbScreenGrabber;
 // reach the server after Qt's for the same window, and place the window
 // themselves: it is override-redirect, and no window manager takes part.
 
-// Argb and Shaped: the frames and their masks live on the server as pixmaps;
-// a tick is a move, and on a change of frame a switch of the background and
-// the shape and a clear.
+// Argb and Shaped: the frames and their masks live on the server as pixmaps,
+// each whole and cut to the short height; a tick is a move, and where the
+// frame or its cut changes a switch of the background or the shape (and a
+// clear).
 class PixmapSurface : public FigureSurface {
 public:
     // kind is Argb (a depth-32 window) or Shaped (depth 24).
@@ -23,16 +25,22 @@ public:
     ~PixmapSurface() override;
 
     Kind kind() const override { return kind_; }
+    void setSize(int width, int height, int shortHeight) override;
     void setFrames(const Bitmap* frames, int count) override;
-    void show(int x, int y, int w, int h, int k, const Bitmap* composite) override;
+    void show(int x, int y, bool cut, int k, const Bitmap* composite) override;
     void setKeepAbove(bool on) override;
+    void mapped() override;
     void letActiveWindowCover() override;
 
 private:
+    // [0] whole, [1] without the rows from the short height down. A frame
+    // with nothing of the figure there uses the same pixmaps for both, and
+    // its ticks switch nothing.
     struct Frame {
-        std::uint32_t picture; // xcb_pixmap_t, the window's depth
-        std::uint32_t mask;    // depth 1: where the figure is
+        std::uint32_t picture[2]; // xcb_pixmap_t, the window's depth
+        std::uint32_t mask[2];    // depth 1: where the figure is
     };
+    std::uint32_t upload(int depth, const std::uint8_t* data, std::size_t stride);
     void releaseFrames();
 
     xcb_connection_t* c_;
@@ -45,22 +53,29 @@ private:
     std::uint32_t maskGc_ = 0;
     std::vector<Frame> frames_;
     int size_ = 0;
-    int shown_ = -1;
+    int width_ = 0;
+    int height_ = 0;
+    int shortHeight_ = 0;
+    int shownFrame_ = -1;
+    std::uint32_t shownPicture_ = 0;
+    std::uint32_t shownMask_ = 0;
     bool keepAbove_ = false;
 };
 
-// Grabbed: an opaque square whose picture the caller composites from the
-// screen it read; the picture goes into the window's background pixmap
-// (shared memory where the server allows), so the server fills exposures.
+// Grabbed: an opaque window, every row of it shown on every tick, whose
+// picture the caller composites from the screen it read; the picture goes
+// into the window's background pixmap (shared memory where the server
+// allows), so the server fills exposures.
 class GrabbedSurface : public FigureSurface {
 public:
     GrabbedSurface(xcb_connection_t* c, std::uint32_t window, int screenNumber);
     ~GrabbedSurface() override;
 
     Kind kind() const override { return Kind::Grabbed; }
+    void setSize(int width, int height, int shortHeight) override;
     void setFrames(const Bitmap*, int) override { }
     bool grab(int x, int y, Bitmap& into) override;
-    void show(int x, int y, int w, int h, int k, const Bitmap* composite) override;
+    void show(int x, int y, bool cut, int k, const Bitmap* composite) override;
     void setKeepAbove(bool on) override;
     void letActiveWindowCover() override;
 

@@ -40,10 +40,21 @@ ScreenRect MonitorLayout::primaryRect() const
     return monitors.front();
 }
 
+int heldCoord(long long v)
+{
+    return static_cast<int>(std::clamp<long long>(v, -kCoordLimit, kCoordLimit));
+}
+
+Pivot restPlace(Pivot pivot, int length)
+{
+    return { heldCoord(pivot.x), heldCoord(static_cast<long long>(pivot.y) + heldCoord(length)) };
+}
+
 bool figureVisibleAtRest(const MonitorLayout& layout, Pivot pivot, int length, int size)
 {
-    const long long left = pivot.x;
-    const long long top = static_cast<long long>(pivot.y) + length;
+    const Pivot rest = restPlace(pivot, length);
+    const long long left = rest.x;
+    const long long top = rest.y;
     const long long right = left + size;
     const long long bottom = top + size;
     for (const ScreenRect& m : layout.monitors) {
@@ -57,16 +68,49 @@ bool figureVisibleAtRest(const MonitorLayout& layout, Pivot pivot, int length, i
 
 Pivot firstRunPivot(const ScreenRect& monitor, int length, int size)
 {
-    return { truncateToInt(monitor.right - 1.5 * length),
-             clampToInt(static_cast<long long>(monitor.bottom) - length - size) };
+    // For lengths of the slider's range this is right - 1.5 x length exactly.
+    // A length too short or too long for that puts the figure wholly on the
+    // monitor at its right or left edge.
+    int x = truncateToInt(monitor.right - 1.5 * std::abs(static_cast<double>(length)));
+    if (x > monitor.right - size / 2)
+        x = monitor.right - size;
+    if (x < monitor.left)
+        x = monitor.left;
+    // The rest place is length below the pivot, as far as the motion goes.
+    // Hanging upwards (a negative length) the figure swings down from its
+    // rest place: it rests at the top, so that the swing stays in sight.
+    const long long rest = length >= 0 ? static_cast<long long>(monitor.bottom) - size : monitor.top;
+    const int y = clampToInt(rest - heldCoord(length));
+    return { x, y };
+}
+
+Pivot pivotOnScreen(const MonitorLayout& layout, Pivot pivot, int length, int size)
+{
+    if (layout.monitors.empty() || figureVisibleAtRest(layout, pivot, length, size))
+        return pivot;
+    return firstRunPivot(layout.primaryRect(), length, size);
 }
 
 Pivot startPivot(const MonitorLayout& layout, Pivot saved, int length, int size)
 {
     // -1 is the settings file's "never placed"; the figure window places it.
-    if (saved.x == -1 || layout.monitors.empty() || figureVisibleAtRest(layout, saved, length, size))
+    if (saved.x == -1)
         return saved;
-    return firstRunPivot(layout.primaryRect(), length, size);
+    return pivotOnScreen(layout, saved, length, size);
+}
+
+ScreenRect windowOnScreen(const MonitorLayout& layout, const ScreenRect& frame)
+{
+    if (layout.monitors.empty())
+        return frame;
+    for (const ScreenRect& m : layout.monitors)
+        if (frame.left >= m.left && frame.top >= m.top && frame.right <= m.right && frame.bottom <= m.bottom)
+            return frame;
+    const ScreenRect m = layout.primaryRect();
+    const long long w = frame.width(), h = frame.height();
+    const int left = clampToInt(m.left + std::max<long long>(0, (m.width() - w) / 2));
+    const int top = clampToInt(m.top + std::max<long long>(0, (m.height() - h) / 2));
+    return { left, top, clampToInt(left + w), clampToInt(top + h) };
 }
 
 ScreenRect monitorHoldingPivot(const MonitorLayout& layout, Pivot pivot, int length, int size)

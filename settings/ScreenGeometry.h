@@ -38,6 +38,16 @@ struct Pivot {
     bool operator==(const Pivot& o) const { return x == o.x && y == o.y; }
 };
 
+// Window coordinates are held within this distance of the origin, so that a
+// hand-edited pivot or length (any int) cannot overflow; no desktop comes
+// near it. The motion holds its offsets and places to it too.
+inline constexpr int kCoordLimit = 1 << 24;
+int heldCoord(long long v);
+
+// Where the figure's top-left corner is at rest under the pivot: length
+// pixels straight down (up, for a negative length), as the motion puts it.
+Pivot restPlace(Pivot pivot, int length);
+
 // The corners of the panel's corner buttons.
 enum class Corner { TopLeft, BottomLeft, TopRight, BottomRight };
 
@@ -48,14 +58,29 @@ enum class Corner { TopLeft, BottomLeft, TopRight, BottomRight };
 bool figureVisibleAtRest(const MonitorLayout& layout, Pivot pivot, int length, int size);
 
 // The pivot of the first run on this monitor: the figure rests at the
-// bottom, one and a half string lengths left of the right edge.
+// bottom, one and a half string lengths left of the right edge. Whatever the
+// length (a hand-edited one may be negative or huge), the figure at rest is
+// on the monitor: a place past the monitor's left or right edge is held to
+// it, and with a negative length, which hangs the figure above its pivot,
+// the figure rests at the top, one and a half lengths (by size) from the
+// right edge.
 Pivot firstRunPivot(const ScreenRect& monitor, int length, int size);
 
-// The pivot to start with: the saved one when its figure is visible, or the
-// first-run place on the primary monitor when it would be lost on no monitor
-// at all (a monitor unplugged since). A pivot never placed (x -1) stays as
-// it is; the figure window places it.
+// The pivot to keep when the monitors are as given: the pivot itself when
+// its figure is visible at rest, else the first-run place on the primary
+// monitor (a monitor unplugged, the screen made smaller). Unchanged when no
+// monitors are known.
+Pivot pivotOnScreen(const MonitorLayout& layout, Pivot pivot, int length, int size);
+
+// The pivot to start with: pivotOnScreen of the saved one. A pivot never
+// placed (x -1) stays as it is; the figure window places it.
 Pivot startPivot(const MonitorLayout& layout, Pivot saved, int length, int size);
+
+// Where a window whose frame is given goes when the monitors are as given:
+// where it is while it lies wholly on one monitor, else centred on the
+// primary monitor (its top-left on the monitor when it is the larger).
+// Unchanged when no monitors are known.
+ScreenRect windowOnScreen(const MonitorLayout& layout, const ScreenRect& frame);
 
 // The monitor that holds the pivot: the first containing the pivot itself,
 // else the first containing the middle of the figure at rest, else the

@@ -7,14 +7,18 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-// A picture line is read in pieces of at most this many characters.
-constexpr int kLinePiece = 1022;
+// A picture line is read whole up to this many bytes, line end not counted:
+// far above any path the system can open (4096 bytes, escaped at most three
+// times as long) or name the panel takes. A longer line is skipped whole.
+constexpr std::size_t kMaxPictureLine = 64 * 1024;
 // A settings file is read whole; 100 000 pictures take a few megabytes.
 constexpr std::size_t kMaxSettingsBytes = std::size_t { 256 } << 20;
 // Longer tokens are consumed but not kept: no path or name is that long, and it
@@ -98,20 +102,29 @@ public:
         return true;
     }
 
-    // fgets with a 1023-byte buffer: up to and including a line feed, at most
-    // kLinePiece characters. Returns false when the read reached the end of file.
-    bool linePiece(std::string& out)
+    // One line up to its line feed, which is consumed and not kept. Returns
+    // false when the end of the file came first: a last line without a line
+    // end is not used. tooLong tells that the line was over kMaxPictureLine;
+    // it is consumed whole and out holds none of it.
+    bool line(std::string& out, bool& tooLong)
     {
         out.clear();
-        while (static_cast<int>(out.size()) < kLinePiece) {
-            int c = getc(f_);
+        tooLong = false;
+        for (;;) {
+            const int c = getc(f_);
             if (c == EOF)
                 return false;
-            out.push_back(static_cast<char>(c));
             if (c == '\n')
-                break;
+                return true;
+            if (tooLong)
+                continue;
+            if (out.size() == kMaxPictureLine) {
+                tooLong = true;
+                out.clear();
+                continue;
+            }
+            out.push_back(static_cast<char>(c));
         }
-        return true;
     }
 
 private:
@@ -152,6 +165,29 @@ constexpr EscapeCode kEscapes[] = {
 };
 constexpr const char* kEmptyToken = "%00";
 
+// A write goes to <name>.tmp-XXXXXX beside the file, then is renamed over it.
+constexpr char kTempInfix[] = ".tmp-";
+constexpr std::size_t kTempRandom = 6; // mkstemp's XXXXXX
+
+bool isAlnum(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+std::string folderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string fileNameOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 } // namespace
 
 std::string settingsFilePath(const std::string& executablePath)
@@ -167,8 +203,8 @@ std::string encodeSettingsToken(const std::string& value)
         return kEmptyToken;
     // A '%' is escaped only where it would otherwise read back as an escape.
     // Then no value grows when written again, so whatever was read fits where
-    // it came from: a picture line is read in pieces of 1022 characters and a
-    // token is cut at 64 KiB, and a longer rewrite would be read differently.
+    // it came from: a picture line over 64 KiB is skipped and a token is cut
+    // at 64 KiB, and a longer rewrite would be read differently.
     if (value == kEmptyToken)
         return "%25" + value.substr(1);
     std::string out;
@@ -257,8 +293,15 @@ void readSettingsFile(const std::string& path, AppSettings& s)
     const RegularFile file = RegularFile::readWhole(path, kMaxSettingsBytes);
     if (!file.ok() || file.bytes().empty())
         return;
+    // Editors may save the file with a UTF-8 byte-order mark; the numbers of
+    // the first line come after it.
+    std::size_t start = 0;
+    if (file.bytes().compare(0, 3, "\xEF\xBB\xBF") == 0)
+        start = 3;
+    if (start == file.bytes().size())
+        return;
     // The scanner keeps fscanf's semantics over a stream of the bytes read.
-    FILE* f = fmemopen(const_cast<char*>(file.bytes().data()), file.bytes().size(), "r");
+    FILE* f = fmemopen(const_cast<char*>(file.bytes().data() + start), file.bytes().size() - start, "r");
     if (!f)
         return;
     Scanner in(f);
@@ -293,12 +336,11 @@ void readSettingsFile(const std::string& path, AppSettings& s)
 
     // One user picture per following line: "%s %s".
     std::string line, path0, name;
-    while (!feof(f)) {
-        if (!in.linePiece(line))
-            break;
+    bool tooLong = false;
+    while (in.line(line, tooLong)) {
+        if (tooLong)
+            continue;
         line = cString(line);
-        if (!line.empty() && line.back() == '\n')
-            line.pop_back();
         if (twoTokens(line, path0, name)) {
             s.picturePaths.append(decodeSettingsToken(path0));
             s.pictureNames.append(decodeSettingsToken(name));
@@ -307,22 +349,36 @@ void readSettingsFile(const std::string& path, AppSettings& s)
     fclose(f);
 }
 
-bool writeSettingsFile(const std::string& path, const AppSettings& s)
+std::string settingsHeaderText(const AppSettings& s)
 {
-    std::string text;
     char numbers[160];
     std::snprintf(numbers, sizeof numbers, "%d,%d,%d,%d,%d,%d,%d,%d,%d,", s.anchorX, s.anchorY,
                   s.tickInterval, s.pendulumLength, static_cast<unsigned>(s.swingAngle),
                   s.alwaysOnTop, s.figureIndex, s.uniformSwing, s.changePictureOnDrop);
-    text += numbers;
+    std::string text = numbers;
     text += encodeSettingsToken(s.soundFile) + ' ' + encodeSettingsToken(s.textProgram) + '\n';
-    auto name = s.pictureNames.begin();
-    for (const std::string& picture : s.picturePaths) {
+    return text;
+}
+
+std::string settingsPicturesText(const StringList& paths, const StringList& names)
+{
+    std::string text;
+    auto name = names.begin();
+    for (const std::string& picture : paths) {
         text += encodeSettingsToken(picture) + ' ';
-        text += name != s.pictureNames.end() ? encodeSettingsToken(*name++) : encodeSettingsToken({});
+        text += name != names.end() ? encodeSettingsToken(*name++) : encodeSettingsToken({});
         text += '\n';
     }
+    return text;
+}
 
+bool writeSettingsFile(const std::string& path, const AppSettings& s)
+{
+    return writeSettingsText(path, settingsHeaderText(s) + settingsPicturesText(s.picturePaths, s.pictureNames));
+}
+
+bool writeSettingsText(const std::string& path, const std::string& text)
+{
     // A link is written through: its target is replaced and the link stays.
     const std::string target = settingsLinkTarget(path);
     struct stat old;
@@ -332,7 +388,7 @@ bool writeSettingsFile(const std::string& path, const AppSettings& s)
 
     // Write beside the target, then rename over it, so the old file survives
     // anything that goes wrong before the rename.
-    std::string tmp = target + ".XXXXXX";
+    std::string tmp = target + kTempInfix + std::string(kTempRandom, 'X');
     int fd = mkstemp(tmp.data());
     if (fd < 0)
         return false;
@@ -365,4 +421,70 @@ bool writeSettingsFile(const std::string& path, const AppSettings& s)
     if (!ok)
         ::unlink(tmp.c_str());
     return ok;
+}
+
+bool isSettingsLeftover(const std::string& fileName, const std::string& settingsName)
+{
+    if (fileName.compare(0, settingsName.size(), settingsName) != 0)
+        return false;
+    const std::string rest = fileName.substr(settingsName.size());
+    auto randomPart = [](const std::string& s) {
+        if (s.size() != kTempRandom)
+            return false;
+        for (char c : s)
+            if (!isAlnum(c))
+                return false;
+        return true;
+    };
+    const std::size_t infix = sizeof kTempInfix - 1;
+    if (rest.compare(0, infix, kTempInfix) == 0)
+        return randomPart(rest.substr(infix));
+    // Earlier versions wrote <name>.XXXXXX. A user's own copy named like that
+    // ("backup", "Before", "OLD", "202412") reads as a word or a number; six
+    // random characters almost never do (1.6 %), and those few are left.
+    if (rest.empty() || rest[0] != '.' || !randomPart(rest.substr(1)))
+        return false;
+    const std::string r = rest.substr(1);
+    int lower = 0, upper = 0, digits = 0;
+    for (char c : r) {
+        lower += c >= 'a' && c <= 'z';
+        upper += c >= 'A' && c <= 'Z';
+        digits += c >= '0' && c <= '9';
+    }
+    const int n = static_cast<int>(r.size());
+    const bool capitalised = upper == 1 && lower == n - 1 && r[0] >= 'A' && r[0] <= 'Z';
+    const bool wordOrNumber = lower == n || upper == n || digits == n || capitalised;
+    return !wordOrNumber;
+}
+
+int removeSettingsLeftovers(const std::string& path)
+{
+    // The folders a write of path goes to: its link target's, and its own
+    // where an earlier version wrote beside the link.
+    const std::string target = settingsLinkTarget(path);
+    std::vector<std::string> files { target };
+    if (path != target)
+        files.push_back(path);
+    int removed = 0;
+    for (const std::string& file : files) {
+        const std::string folder = folderOf(file);
+        const std::string name = fileNameOf(file);
+        DIR* dir = ::opendir(folder.c_str());
+        if (!dir)
+            continue;
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string entryName = entry->d_name;
+            if (!isSettingsLeftover(entryName, name))
+                continue;
+            // Only a plain file of our own: never a link, a folder, or
+            // someone else's file in a shared folder.
+            const std::string leftover = folder + '/' + entryName;
+            struct stat st;
+            if (::lstat(leftover.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
+                && ::unlink(leftover.c_str()) == 0)
+                ++removed;
+        }
+        ::closedir(dir);
+    }
+    return removed;
 }

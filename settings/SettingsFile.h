@@ -3,6 +3,7 @@
 #include <string>
 
 struct AppSettings;
+class StringList;
 
 // The settings file beside the executable: "Tassio.ini" in its folder.
 std::string settingsFilePath(const std::string& executablePath);
@@ -17,6 +18,26 @@ void readSettingsFile(const std::string& path, AppSettings& settings);
 // the file keeps its mode and, where permitted, its owner, and a file nobody
 // may write (mode a-w) is left alone: the call returns false.
 bool writeSettingsFile(const std::string& path, const AppSettings& settings);
+
+// A temporary file that a write of the settings file named settingsName left
+// behind when it was cut short (killed before its rename): settingsName
+// followed by .tmp-XXXXXX, or by .XXXXXX as earlier versions named them,
+// XXXXXX being six letters and digits that do not read as a word or number.
+bool isSettingsLeftover(const std::string& fileName, const std::string& settingsName);
+
+// Removes such leftovers beside the settings file (and beside its link
+// target): only plain files of this user. Call it while no other instance
+// can be writing. Returns how many went.
+int removeSettingsLeftovers(const std::string& path);
+
+// The file's text in two parts, which writeSettingsFile puts together: the
+// first line (numbers, sound and program, with its line end), and one line per
+// user picture.
+std::string settingsHeaderText(const AppSettings& settings);
+std::string settingsPicturesText(const StringList& paths, const StringList& names);
+
+// Replaces the file at path with text, as writeSettingsFile does.
+bool writeSettingsText(const std::string& path, const std::string& text);
 
 // Where a write of path lands: the file at the end of its chain of symbolic
 // links (relative links taken from the link's folder); path itself when it is

@@ -1,6 +1,7 @@
 #include "swing/PendulumMotion.h"
 
 #include "settings/AppSettings.h"
+#include "settings/ScreenGeometry.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,12 +9,11 @@
 
 namespace {
 
-// Keeps coordinates from hand-edited settings far from integer overflow; no
-// screen comes near this size.
+// Keeps coordinates from hand-edited settings far from integer overflow; the
+// placement rules judge the same held places (restPlace).
 int screenCoord(int64_t v)
 {
-    constexpr int64_t kLimit = 1 << 24;
-    return static_cast<int>(std::clamp(v, -kLimit, kLimit));
+    return heldCoord(v);
 }
 
 } // namespace

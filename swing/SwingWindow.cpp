@@ -2,6 +2,8 @@
 
 #include "files/RegularFile.h"
 #include "platform/Desktop.h"
+#include "platform/DesktopWatch.h"
+#include "platform/SessionWatch.h"
 #include "settings/AppSettings.h"
 #include "settings/ScreenGeometry.h"
 #include "swing/DropAction.h"
@@ -70,19 +72,17 @@ void SwingWindow::createWindow()
 {
     if (created_)
         return;
-    DesktopRect screen = desktopRect();
     const int length = settings_.pendulumLength;
-    int x, y;
-    if (settings_.anchorX == -1) {
-        x = static_cast<int>(screen.right - 1.5 * length);
-        y = screen.bottom - kSize;
-    } else {
-        // A hand-edited file may hold any int; the window's edges must not
-        // overflow.
-        x = std::clamp(settings_.anchorX, -(1 << 24), 1 << 24);
-        y = static_cast<int>(std::clamp<long long>(static_cast<long long>(settings_.anchorY) + length,
-                                                   -(1 << 24), 1 << 24));
-    }
+    // The first run hangs the figure at the bottom right of the primary
+    // monitor; the window starts at rest under its pivot.
+    const Pivot pivot = settings_.anchorX == -1
+        ? firstRunPivot(monitorLayout().primaryRect(), length, kSize)
+        : Pivot { settings_.anchorX, settings_.anchorY };
+    // Held like every place the motion gives: a hand-edited file may hold any
+    // int, and the window's edges must not overflow.
+    const Pivot rest = restPlace(pivot, length);
+    const int x = rest.x;
+    const int y = rest.y;
     setAcceptDrops(true);
     keepAbove_ = settings_.alwaysOnTop == 1;
     // The motion, the pointer and the desktop are in logical pixels; the
@@ -96,14 +96,14 @@ void SwingWindow::createWindow()
         loadBuiltInFigure(0);
 
     if (settings_.anchorX == -1) {
-        settings_.anchorX = static_cast<int>(screen.right - 1.5 * length);
-        settings_.anchorY = screen.bottom - length - kSize;
+        settings_.anchorX = pivot.x;
+        settings_.anchorY = pivot.y;
     }
     if (settings_.soundFile != kNoFile)
         shell_.playSound(settings_.soundFile);
 
-    rect_ = { x, y, x + kSize, y + kSize };
-    setGeometry(x, y, kSize, kSize);
+    rect_ = { x, y, x + figure::kWindowWidth, y + figure::kWindowHeight };
+    setGeometry(x, y, figure::kWindowWidth, figure::kWindowHeight);
     if (!loader_) {
         loader_ = new SurfaceLoader(this);
         connect(loader_, &SurfaceLoader::compositingChanged, this, [this] {
@@ -115,9 +115,145 @@ void SwingWindow::createWindow()
                 surface_->letActiveWindowCover();
         });
     }
+    // Before the window shows: it does not, over a fullscreen window that
+    // was there first.
+    watchDesktop();
     makeSurface();
     created_ = true;
     restartSwingTimer();
+}
+
+void SwingWindow::keepOnScreen(const MonitorLayout& layout)
+{
+    const Pivot now { settings_.anchorX, settings_.anchorY };
+    const Pivot kept = pivotOnScreen(layout, now, settings_.pendulumLength, kSize);
+    if (kept == now)
+        return;
+    settings_.anchorX = kept.x;
+    settings_.anchorY = kept.y;
+    // Shown there at once, not a tick later; a drag in progress sets its own
+    // pivot when it ends.
+    if (created_ && !dragInProgress)
+        swingTick();
+}
+
+void SwingWindow::watchDesktop()
+{
+    if (desktop_)
+        return;
+    desktop_ = new DesktopWatch(this);
+    session_ = new SessionWatch(this);
+    connect(desktop_, &DesktopWatch::activeWindowChanged, this, [this](quint32 id) { activeWindowChanged(id); });
+    connect(desktop_, &DesktopWatch::windowChanged, this, [this](const DesktopWatch::WindowState& s) {
+        RecentWindow w;
+        w.id = s.id;
+        w.shown = s.shown;
+        w.fullscreen = s.fullscreen;
+        w.rect = { deviceToLogical(s.x, ratio_), deviceToLogical(s.y, ratio_), deviceToLogical(s.x + s.width, ratio_),
+                   deviceToLogical(s.y + s.height, ratio_) };
+        windowChanged(w);
+    });
+    connect(desktop_, &DesktopWatch::windowGone, this, [this](quint32 id) { windowGone(id); });
+    connect(desktop_, &DesktopWatch::saverChanged, this, [this](bool on) {
+        DesktopFacts f = facts_;
+        f.saverOn = on;
+        setDesktopFacts(f);
+    });
+    connect(desktop_, &DesktopWatch::figureCovered, this, [this](bool covered, bool byUnmanaged) {
+        DesktopFacts f = facts_;
+        f.obscured = covered;
+        f.obscuredByUnmanaged = byUnmanaged;
+        setDesktopFacts(f);
+    });
+    connect(session_, &SessionWatch::changed, this, [this] {
+        DesktopFacts f = facts_;
+        f.sessionLocked = session_->locked();
+        f.sessionInactive = session_->inactive();
+        f.preparingForSleep = session_->preparingForSleep();
+        f.saverServiceOn = session_->saverActive();
+        setDesktopFacts(f);
+    });
+    facts_.saverOn = desktop_->saverOn();
+    activeWindowChanged(desktop_->activeWindow());
+}
+
+void SwingWindow::setDesktopFacts(const DesktopFacts& facts)
+{
+    facts_ = facts;
+    reconsider();
+}
+
+void SwingWindow::activeWindowChanged(std::uint32_t id)
+{
+    recent_.activated(id);
+    // Listens to the windows on the list, and lets go of the one that fell
+    // off it; each new one's state comes through windowChanged.
+    if (desktop_)
+        desktop_->watchWindows(recent_.ids());
+    reconsider();
+}
+
+void SwingWindow::windowChanged(const RecentWindow& window)
+{
+    recent_.update(window);
+    reconsider();
+}
+
+void SwingWindow::windowGone(std::uint32_t id)
+{
+    recent_.forget(id);
+    reconsider();
+}
+
+void SwingWindow::reconsider()
+{
+    facts_.keepAbove = keepAbove_;
+    facts_.composited = surface_ && surface_->kind() == FigureSurface::Kind::Argb;
+    decidedPivot_ = { settings_.anchorX, settings_.anchorY };
+    decidedLength_ = settings_.pendulumLength;
+    const ScreenRect monitor = monitorHoldingPivot(monitorLayout(), decidedPivot_, decidedLength_, kSize);
+    applyPresence(decidePresence(recent_, monitor, facts_));
+}
+
+void SwingWindow::applyPresence(const Presence& p)
+{
+    const Presence was = presence_;
+    presence_ = p;
+    if (!surface_ || p == was)
+        return;
+    if (p.asleep && !was.asleep) {
+        killSwingTimer();
+        // Nothing raises it while asleep: a locker's window is never fought.
+        surface_->setKeepAbove(false);
+    }
+    if (p.standAside && !was.standAside) {
+        // A drag cannot go on off the screen: its release would never come.
+        dragInProgress = 0;
+        // What covered it stays known: mapped again, it is told if that
+        // changed.
+        hide();
+    }
+    if (!p.asleep && was.asleep) {
+        if (surface_->kind() == FigureSurface::Kind::Grabbed) {
+            // What lies behind may have changed meanwhile: read it again
+            // with the window off the screen, as at the first show.
+            if (isVisible()) {
+                hide();
+                if (desktop_)
+                    desktop_->sync();
+            }
+            compositor.backgroundPending = -1;
+            showAt(rect_);
+        }
+        if (!isVisible())
+            mapFigure();
+        surface_->setKeepAbove(keepAbove_);
+        if (!dragInProgress)
+            restartSwingTimer();
+    } else if (!p.standAside && was.standAside) {
+        // Back on the screen, though still asleep (a saver came on meanwhile).
+        mapFigure();
+    }
 }
 
 void SwingWindow::makeSurface()
@@ -132,13 +268,29 @@ void SwingWindow::makeSurface()
     winId();
     surface_ = loader_->create(*this, kind);
     setAttribute(Qt::WA_PaintOnScreen, !surface_->paintsThroughQt());
+    surface_->setSize(frameSizeAtRatio(figure::kWindowWidth, ratio_), frameSizeAtRatio(figure::kWindowHeight, ratio_),
+                      frameSizeAtRatio(figure::kShortWindowHeight, ratio_));
     surface_->setFrames(compositor.frames, FigureCompositor::kFrameCount);
-    surface_->setKeepAbove(keepAbove_);
+    // A new window: told again what covers it.
+    facts_.obscured = facts_.obscuredByUnmanaged = false;
+    if (desktop_)
+        desktop_->watchFigure(*this);
     // The first picture before the window maps: read the screen there while
     // nothing of ours covers it.
     compositor.backgroundPending = -1;
     showAt(rect_);
+    if (!presence_.standAside)
+        mapFigure();
+    if (!presence_.asleep)
+        surface_->setKeepAbove(keepAbove_);
+    // Whether a compositing manager runs decides what covering means.
+    reconsider();
+}
+
+void SwingWindow::mapFigure()
+{
     show();
+    surface_->mapped();
 }
 
 FigureSurface::Kind SwingWindow::surfaceKind() const
@@ -164,14 +316,19 @@ void SwingWindow::killSwingTimer()
 
 void SwingWindow::restartSwingTimer()
 {
+    if (presence_.asleep)
+        return;
     timer_.start(std::max(settings_.tickInterval, kMinTimerPeriod), Qt::PreciseTimer, this);
 }
 
 void SwingWindow::setTopMost(bool on)
 {
     keepAbove_ = on;
-    if (surface_)
+    // Asleep, it goes on top when it wakes.
+    if (surface_ && !presence_.asleep)
         surface_->setKeepAbove(on);
+    // Whether a covering window is fought for the top depends on it.
+    reconsider();
 }
 
 bool SwingWindow::loadFigure(int index)
@@ -209,12 +366,20 @@ void SwingWindow::timerEvent(QTimerEvent* event)
 {
     if (event->timerId() == timer_.timerId())
         swingTick();
+    else if (event->timerId() == dropTimer_.timerId())
+        handleNextDrop();
     else
         QWidget::timerEvent(event);
 }
 
 void SwingWindow::swingTick()
 {
+    // A pivot moved to another monitor (a corner button, a drag, the
+    // length) may put the figure where a fullscreen window is.
+    if (!(Pivot { settings_.anchorX, settings_.anchorY } == decidedPivot_) || settings_.pendulumLength != decidedLength_)
+        reconsider();
+    if (presence_.asleep)
+        return;
     showAt(motion.tick(settings_, rect_));
 }
 
@@ -223,20 +388,23 @@ void SwingWindow::showAt(const WindowRect& r)
     rect_ = r;
     if (!surface_)
         return;
-    const WindowRect d { logicalToDevice(r.left, ratio_), logicalToDevice(r.top, ratio_),
-                         logicalToDevice(r.right, ratio_), logicalToDevice(r.bottom, ratio_) };
+    const int left = logicalToDevice(r.left, ratio_), top = logicalToDevice(r.top, ratio_);
+    // The motion's short rectangles: the window keeps its size, and its last
+    // row is cut away instead.
+    const bool cut = r.bottom - r.top < figure::kWindowHeight;
     const int k = PendulumMotion::frameIndex(settings_.swingAngle);
     const Bitmap* composite = nullptr;
     if (surface_->kind() == FigureSurface::Kind::Grabbed) {
         // The screen at the new place, while the window still stands at the
         // old one; the composite repairs what of the window it caught.
-        surface_->grab(d.left, d.top, compositor.screenCapture);
+        surface_->grab(left, top, compositor.screenCapture);
         const bool first = compositor.backgroundPending == -1;
-        composite = &compositor.paint(k, deviceRect_.left - d.left, deviceRect_.top - d.top,
+        composite = &compositor.paint(k, deviceLeft_ - left, deviceTop_ - top,
                                       first ? &compositor.screenCapture : nullptr);
     }
-    deviceRect_ = d;
-    surface_->show(d.left, d.top, d.right - d.left, d.bottom - d.top, k, composite);
+    deviceLeft_ = left;
+    deviceTop_ = top;
+    surface_->show(left, top, cut, k, composite);
 }
 
 QPaintEngine* SwingWindow::paintEngine() const
@@ -305,11 +473,32 @@ void SwingWindow::dropEvent(QDropEvent* event)
     }
     event->setDropAction(Qt::CopyAction);
     event->accept();
-    for (const std::string& name : droppedNames(*event->mimeData())) {
-        if (settings_.soundFile != kNoFile)
-            shell_.playSound(settings_.soundFile);
-        handleDroppedFile(name);
+    // Answered when this returns; the files are handled afterwards, since
+    // handling one may show a box and wait for the user.
+    for (std::string& name : droppedNames(*event->mimeData()))
+        pendingDrops_.push_back(std::move(name));
+    if (!pendingDrops_.empty() && !dropTimer_.isActive())
+        dropTimer_.start(0, this);
+}
+
+void SwingWindow::handleNextDrop()
+{
+    // The next one waits until a box shown for this one has been answered.
+    if (handlingDrop_ || pendingDrops_.empty()) {
+        dropTimer_.stop();
+        return;
     }
+    handlingDrop_ = true;
+    const std::string name = std::move(pendingDrops_.front());
+    pendingDrops_.pop_front();
+    if (settings_.soundFile != kNoFile)
+        shell_.playSound(settings_.soundFile);
+    handleDroppedFile(name);
+    handlingDrop_ = false;
+    if (pendingDrops_.empty())
+        dropTimer_.stop();
+    else if (!dropTimer_.isActive())
+        dropTimer_.start(0, this);
 }
 
 void SwingWindow::handleDroppedFile(const std::string& name)

@@ -23,7 +23,7 @@ SOURCE_SUFFIXES = (".h", ".hpp", ".cpp", ".cc")
 # also hold windows. Everything else in FOLDERS may use Qt.
 CORE_FOLDERS = ("files", "raster", "resources", "settings")
 CORE_FILES_ELSEWHERE = ("pictures/DibImage.", "swing/FigureCompositor.", "swing/FigureFrames.",
-                        "swing/PendulumMotion.", "swing/DropAction.")
+                        "swing/PendulumMotion.", "swing/DropAction.", "swing/FigurePresence.")
 
 LOCAL_INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 SYSTEM_INCLUDE = re.compile(r'^\s*#\s*include\s*<([^>]+)>')

@@ -10,14 +10,16 @@ PACKAGES="
 cmake g++ make pkg-config
 qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-l10n-tools qt6-translations-l10n libgl-dev
 libgtest-dev libgmock-dev libbenchmark-dev
-libpulse-dev libxcb1-dev libxcb-shm0-dev libxcb-shape0-dev libxcb-xfixes0-dev
+libpulse-dev libxcb1-dev libxcb-shm0-dev libxcb-shape0-dev libxcb-xfixes0-dev libxcb-screensaver0-dev
 fonts-wqy-microhei
 xvfb xauth openbox xdotool x11-utils x11-xserver-utils
+xserver-xorg-core xserver-xorg-video-dummy
 weston xwayland picom xcompmgr
-python3 python3-xlib python3-pil
+python3 python3-xlib python3-pil python3-dbus python3-gi
 appstream desktop-file-utils man-db
 oneko
 trayer
+i3lock
 pulseaudio pulseaudio-utils
 pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
 clang libclang-rt-14-dev

@@ -49,7 +49,10 @@ def isolated_env(folder, **extra):
                PULSE_SERVER="unix:" + os.path.join(folder, "no-pulse"),
                # Nor a D-Bus session bus: the program would otherwise find the
                # desktop's (its tray and theme use it) or start one per display.
-               DBUS_SESSION_BUS_ADDRESS="unix:path=" + os.path.join(folder, "no-session-bus"))
+               DBUS_SESSION_BUS_ADDRESS="unix:path=" + os.path.join(folder, "no-session-bus"),
+               # Neither the machine's logind: a locked or inactive session
+               # outside would put the figure to sleep.
+               DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + os.path.join(folder, "no-system-bus"))
     for name in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "SESSION_MANAGER", "AT_SPI_BUS_ADDRESS", "XAUTHORITY",
                  "PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "DISPLAY"):
         env.pop(name, None)
@@ -80,13 +83,50 @@ wait
 """
 
 
+# Xorg with the dummy driver: a screen whose mode xrandr can change, as when
+# a monitor is unplugged. No input devices of its own (xdotool's go through
+# XTEST), no console switching.
+XORG_DUMMY_CONF = """
+Section "ServerFlags"
+    Option "AutoAddDevices" "false"
+    Option "AutoEnableDevices" "false"
+    Option "DontVTSwitch" "true"
+EndSection
+Section "Device"
+    Identifier "dummy"
+    Driver "dummy"
+    VideoRam 32768
+EndSection
+Section "Monitor"
+    Identifier "monitor"
+    HorizSync 5.0 - 1000.0
+    VertRefresh 5.0 - 200.0
+EndSection
+Section "Screen"
+    Identifier "screen"
+    Device "dummy"
+    Monitor "monitor"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Modes "{width}x{height}" "1024x768" "800x600" "640x480"
+        Virtual {width} {height}
+    EndSubSection
+EndSection
+"""
+XORG_DUMMY_DRIVER = "/usr/lib/xorg/modules/drivers/dummy_drv.so"
+
+
 class Session:
     """Xvfb + openbox. Use as a context manager. sound: False, True (PulseAudio)
-    or "pipewire"; either way a null sink named nul that Recorder records."""
+    or "pipewire"; either way a null sink named nul that Recorder records.
+    server: "xvfb", or "xorg" for Xorg's dummy driver, whose screen xrandr can
+    resize (Skip when it cannot run here)."""
 
-    def __init__(self, wm=True, width=WIDTH, height=HEIGHT, sound=False):
+    def __init__(self, wm=True, width=WIDTH, height=HEIGHT, sound=False, server="xvfb"):
         self.wm = wm
         self.sound = "pulseaudio" if sound is True else sound
+        self.server = server
         self.width, self.height = width, height
         self.procs = []
         self.groups = []  # process groups to end as a whole
@@ -97,21 +137,50 @@ class Session:
         os.mkdir(self.reports)
         os.chmod(self.reports, 0o1777)
 
+    def _server_command(self, wfd):
+        if self.server == "xvfb":
+            return ["Xvfb", "-displayfd", str(wfd), "-screen", "0", f"{self.width}x{self.height}x24",
+                    "-noreset", "-nolisten", "tcp"]
+        missing = [what for what, there in (("Xorg", shutil.which("Xorg")),
+                                            ("its dummy driver", os.path.exists(XORG_DUMMY_DRIVER))) if not there]
+        if missing:
+            raise Skip("not installed: " + ", ".join(missing) + " (xserver-xorg-core, xserver-xorg-video-dummy)")
+        conf = os.path.join(self.tmp, "xorg.conf")
+        confdir = os.path.join(self.tmp, "xorg.conf.d")
+        os.makedirs(confdir, exist_ok=True)
+        with open(conf, "w") as f:
+            f.write(XORG_DUMMY_CONF.replace("{width}", str(self.width)).replace("{height}", str(self.height)))
+        self.server_log = os.path.join(self.tmp, "xorg.log")
+        return ["Xorg", "-displayfd", str(wfd), "-config", conf, "-configdir", confdir, "-logfile", self.server_log,
+                "-noreset", "-nolisten", "tcp", "-novtswitch", "-sharevts"]
+
     def __enter__(self):
         rfd, wfd = os.pipe()
-        xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(wfd), "-screen", "0", f"{self.width}x{self.height}x24",
-             "-noreset", "-nolisten", "tcp"],
-            pass_fds=(wfd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            command = self._server_command(wfd)
+        except BaseException:
+            os.close(rfd)
+            os.close(wfd)
+            shutil.rmtree(self.tmp, ignore_errors=True)
+            raise
+        server = subprocess.Popen(command, pass_fds=(wfd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(wfd)
         number = b""
         with os.fdopen(rfd, "rb") as r:
             while not number.endswith(b"\n"):
                 ch = r.read(1)
                 if not ch:
-                    raise RuntimeError("Xvfb did not start")
+                    break
                 number += ch
-        self.procs.append(xvfb)
+        self.procs.append(server)
+        if not number.endswith(b"\n"):
+            why = f"{command[0]} did not start"
+            if self.server == "xorg":
+                why += ": " + self._tail(self.server_log)
+            self.__exit__(None, None, None)
+            if self.server == "xorg":
+                raise Skip(why)
+            raise RuntimeError(why)
         self.display_name = ":" + number.decode().strip()
         self.env = isolated_env(self.tmp, DISPLAY=self.display_name)
         try:
@@ -154,8 +223,8 @@ class Session:
                 pass
         for p in reversed(self.procs):
             if p.poll() is None:
-                # Xvfb (the first) is asked, so that it takes its socket and
-                # lock file along; the others are killed.
+                # The X server (the first) is asked, so that it takes its
+                # socket and lock file along; the others are killed.
                 if p is self.procs[0]:
                     p.terminate()
                     try:
@@ -284,6 +353,17 @@ class Session:
         except subprocess.TimeoutExpired:
             raise AssertionError(f"pactl {' '.join(args)} got no answer from the sound server in 10 s")
         return r.stdout
+
+    def set_mode(self, width, height):
+        """Changes the mode of the screen's one connected output, as a
+        monitor swapped for a smaller one (Xorg's dummy driver only)."""
+        out = subprocess.run(["xrandr"], env=self.env, capture_output=True, text=True, check=True).stdout
+        output = next(line.split()[0] for line in out.splitlines() if " connected" in line)
+        subprocess.run(["xrandr", "--output", output, "--mode", f"{width}x{height}"], env=self.env, check=True,
+                       capture_output=True)
+        self.width, self.height = width, height
+        self.wait_for(lambda: self.root.get_geometry()._data["width"] == width, 5,
+                      f"the screen did not become {width} x {height}")
 
     def _wm_running(self):
         atom = self.d.intern_atom("_NET_SUPPORTING_WM_CHECK")
@@ -579,6 +659,43 @@ class Session:
             return counts[-1] > least
         self.wait_for(enough, timeout, lambda: f"{what} shows in only {counts[-1:]} pixels")
 
+    def window_events(self, wid, seconds):
+        """What the X server tells of a window over seconds, in order:
+        ("configure", x, y, width, height) for each ConfigureNotify and
+        ("shape", kind, top, height) for each ShapeNotify (kind 0 bounding,
+        2 input; top and height of the shape's extents)."""
+        w = self.d.create_resource_object("window", wid)
+        w.change_attributes(event_mask=X.StructureNotifyMask)
+        w.shape_select_input(1)
+        self.d.sync()
+        shape_notify = self.d.extension_event.ShapeNotify
+        seen = []
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            while self.d.pending_events():
+                ev = self.d.next_event()
+                # A root watched for its children reports them too: each once.
+                if ev.type == X.ConfigureNotify and ev.window.id == wid and ev.event.id == wid:
+                    seen.append(("configure", ev.x, ev.y, ev.width, ev.height))
+                elif ev.type == shape_notify and ev.affected_window.id == wid:
+                    seen.append(("shape", ev.shape_kind, ev.extents_y, ev.extents_height))
+            time.sleep(0.002)
+        w.shape_select_input(0)
+        w.change_attributes(event_mask=X.NoEventMask)
+        self.d.sync()
+        return seen
+
+    def wait_asleep(self, proc, what, timeout=15, seconds=2.0, most=0.5):
+        """Waits until the program wakes at most `most` times a second over
+        `seconds` seconds: asleep, no timer running. Returns that rate."""
+        rates = []
+
+        def quiet():
+            rates.append(wakeup_rates([proc.pid], seconds)[0])
+            return rates[-1] <= most
+        self.wait_for(quiet, timeout, lambda: f"{what}: the program still wakes {rates[-1]:.1f} times a second")
+        return rates[-1]
+
     def window_geometry(self, wid):
         """Position on the root and size of a window, from the X server."""
         w = self.d.create_resource_object("window", wid)
@@ -618,6 +735,35 @@ def load_frames(base_id):
     """The seven frames of a built-in figure, as RGB images."""
     return [Image.open(os.path.join(RESOURCES, "figures", f"{base_id + k + 1:02d}.bmp")).convert("RGB")
             for k in range(7)]
+
+
+def wakeups(pid):
+    """How often the process has gone to sleep and been woken so far: the
+    voluntary context switches of all its threads."""
+    total = 0
+    try:
+        tasks = os.listdir(f"/proc/{pid}/task")
+    except OSError:
+        return 0
+    for task in tasks:
+        try:
+            with open(f"/proc/{pid}/task/{task}/status") as f:
+                for line in f:
+                    if line.startswith("voluntary_ctxt_switches:"):
+                        total += int(line.split()[1])
+        except OSError:
+            pass  # a thread that ended meanwhile
+    return total
+
+
+def wakeup_rates(pids, seconds):
+    """Wake-ups per second of each process over the next seconds."""
+    before = [wakeups(p) for p in pids]
+    t0 = time.monotonic()
+    time.sleep(seconds)
+    after = [wakeups(p) for p in pids]
+    elapsed = time.monotonic() - t0
+    return [(a - b) / elapsed for a, b in zip(after, before)]
 
 
 def rss_kb(pid):

@@ -16,7 +16,8 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (Session, check, isolated_env, load_frames, pattern_image, pattern_pixel,  # noqa: E402
                      run_tests, start_compositor, stopped)
-from test_swing import composite_matches  # noqa: E402
+from test_swing import (check_cut_alternates, check_last_row_follows_the_ticks, check_one_size,  # noqa: E402
+                        composite_matches, solid_figure)
 
 BINARY = sys.argv[1]
 FRAMES = None
@@ -50,7 +51,7 @@ def frame_matches(shot, origin, background_at, tolerance):
         fp = frame.load()
         if all(shot[x, y] == background_at(ox + x, oy + y) if fp[x, y] == (255, 255, 255)
                else near(shot[x, y], fp[x, y], tolerance)
-               for y in range(95) for x in range(95)):
+               for y in range(96) for x in range(95)):
             return True
     return False
 
@@ -72,7 +73,7 @@ def differences(shot, background_at, window, margin=None, tolerance=0):
                 continue
             if px[xx, yy] != background_at(xx, yy):
                 stray += 1
-    inside = shot.crop((x, y, x + 95, y + 95)).load()
+    inside = shot.crop((x, y, x + 95, y + 96)).load()
     if tolerance:
         return stray, frame_matches(inside, (x, y), background_at, tolerance)
     return stray, composite_matches(inside, (x, y), girl_frames(), background_at)
@@ -135,6 +136,24 @@ def under_compositor(kind):
         check(window_depth(s, wid) == 32, f"{kind}: the figure window is not an ARGB window")
         check_exact(s, proc, wid, kind)
         check_clicks_pass_beside_the_figure(s, proc, wid, kind)
+        check_one_size(s, wid, 2)
+        s.close_panel()
+        proc.wait(timeout=10)
+
+
+def test_picom_last_row_cut_with_alpha():
+    """Composited, the window keeps its size too, and its last row is cut
+    away on every other tick by its alpha and its input shape."""
+    with Session() as s:
+        start_compositor(s, "picom")
+        program = s.install_program(BINARY)
+        solid_figure(s, program)
+        proc = s.start(program)
+        wid = s.find_window("Tassio")
+        check(window_depth(s, wid) == 32, "picom: the figure window is not an ARGB window")
+        events = check_one_size(s, wid, 4)
+        check_cut_alternates(events, 2, "picom")
+        check_last_row_follows_the_ticks(s, proc, wid, "picom")
         s.close_panel()
         proc.wait(timeout=10)
 
@@ -318,6 +337,7 @@ def test_wayland_session():
 
 
 TESTS = [test_picom_with_shadows, test_picom_sample_configuration, test_xcompmgr_with_shadows,
+         test_picom_last_row_cut_with_alpha,
          test_compositor_that_comes_and_goes, test_wayland_session]
 
 if __name__ == "__main__":

@@ -165,7 +165,49 @@ def test_a_fifo_named_doc_does_not_freeze_the_program():
         proc.wait(timeout=10)
 
 
+def test_documents_named_in_latin1_and_gbk_reach_the_text_program_byte_for_byte():
+    with Session() as s:
+        program = s.install_program(BINARY)
+        tmp = s.tmp.encode()
+        # A stand-in text program: writes its arguments' bytes, one file per
+        # run, so that two drops are two records.
+        stand_in = os.path.join(s.tmp, "writer")
+        records = os.path.join(s.tmp, "records")
+        os.mkdir(records)
+        with open(stand_in, "w") as f:
+            f.write("#!/bin/sh\n"
+                    f'printf "%s\\n" "$#" "$@" > "{records}/.$$" && mv "{records}/.$$" "{records}/$$"\n')
+        os.chmod(stand_in, 0o755)
+        write_settings(program, f"300,100,200,128,64,1,0,1,0,NULL {stand_in}")
+        names = [tmp + b"/lettre \xe0 Ren\xe9e.doc",       # Latin-1
+                 tmp + b"/\xce\xc4\xd7\xd6\xb8\xe5.doc"]   # GBK: "文字稿"
+        for name in names:
+            with open(name, "wb") as f:
+                f.write(b"\xd0\xcf\x11\xe0" + b"\0" * 508)  # a compound document's first bytes
+        proc = s.start(program)
+        wid = s.find_window("Tassio")
+        for name in names:
+            r = drop_on_figure(s, wid, [name], action=COPY)
+            check(r.finished and r.action == COPY, f"drop: {r}")
+
+        def received():
+            found = []
+            for entry in sorted(os.listdir(records)):
+                if not entry.startswith("."):
+                    with open(os.path.join(records, entry), "rb") as f:
+                        found.append(f.read())
+            return found if len(found) == len(names) else None
+        got = s.wait_for(received, 10, lambda: f"the text program ran {len(os.listdir(records))} of 2 times: "
+                                               f"{[open(os.path.join(records, e), 'rb').read() for e in os.listdir(records)]}")
+        wanted = sorted(b"1\n" + name + b"\n" for name in names)
+        check(sorted(got) == wanted, f"the text program got {sorted(got)}, wanted {wanted}")
+        check(windows_named_tassio(s) == 1, "a viewer or a message came up instead")
+        close_panel(s)
+        proc.wait(timeout=10)
+
+
 TESTS = [test_names_in_any_encoding_open_and_moves_are_answered_as_copies,
+         test_documents_named_in_latin1_and_gbk_reach_the_text_program_byte_for_byte,
          test_dropped_picture_with_a_gbk_name_becomes_the_figure_and_is_saved_by_its_bytes,
          test_a_fifo_named_doc_does_not_freeze_the_program]
 

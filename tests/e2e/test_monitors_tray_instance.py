@@ -11,6 +11,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import Session, check, run_tests, stopped  # noqa: E402
+from test_swing import check_one_size  # noqa: E402
 from Xlib import X  # noqa: E402
 
 BINARY = sys.argv[1]
@@ -262,6 +263,73 @@ def test_a_killed_instance_does_not_block_the_next_start():
         finish(s, second)
 
 
+def test_locks_left_behind_and_leftover_saves_do_not_stop_a_start():
+    """A lock file no running Tassio holds (written on another machine that
+    shares the folder, emptied, garbled) is taken over; temporary files of
+    saves that were killed go, a user's copy of the settings stays."""
+    locks = [("another machine's", b"31337\ntassio\nother-machine.example\n"), ("an empty", b""),
+             ("a garbled", b"\xff\xfe\x00\x13 not a lock\n")]
+    with Session() as s:
+        program = s.install_program(BINARY)
+        folder = os.path.dirname(program)
+        for what, content in locks:
+            write_settings(program, "300,100,100,128,64,1,0,1,0,NULL NULL")
+            with open(settings_file(program) + ".lock", "wb") as f:
+                f.write(content)
+            leftovers = [os.path.join(folder, name) for name in ("Tassio.ini.k3JqP0", "Tassio.ini.tmp-Ab3xZ9")]
+            for path in leftovers:
+                with open(path, "wb") as f:
+                    f.write(b"300,100,100,128,64,1,0,1,0,NULL NULL\n" + b"/p/a.bmp a\n" * 50000)
+            backup = os.path.join(folder, "Tassio.ini.backup")
+            with open(backup, "w") as f:
+                f.write("1,2,100,128,64,1,0,1,0,NULL NULL\n")
+
+            proc = s.start(program)
+            s.find_window("Tassio")
+            s.wait_for(lambda: not any(os.path.exists(p) for p in leftovers), 5,
+                       lambda: f"{what} lock: leftovers stayed: {sorted(os.listdir(folder))}")
+            time.sleep(0.5)
+            check(proc.poll() is None, f"{what} lock: the start ended with status {proc.returncode}: "
+                                       f"{proc.stdout.read().decode(errors='replace') if proc.poll() is not None else ''}")
+            check(os.path.exists(backup), f"{what} lock: the user's copy was removed")
+            finish(s, proc)
+            check(not os.path.exists(settings_file(program) + ".lock"), f"{what} lock: the lock file outlived the run")
+
+
+def test_a_hand_edited_length_starts_the_figure_on_the_screen():
+    # (saved line, where the figure rests, whether all its swing is in sight)
+    cases = [("-1,-1,100,-300,64,1,0,1,0,NULL NULL", (574, 0), True),         # first run, hanging upwards
+             ("5000,5000,100,-300,64,1,0,1,0,NULL NULL", (574, 0), True),     # off the screen: the first-run place
+             # Longer than the screen is wide: it rests in sight, and swings
+             # far beyond the screen's edges.
+             ("-1,-1,100,5000,64,1,0,1,0,NULL NULL", (0, 672), False)]
+    with Session() as s:
+        program = s.install_program(BINARY)
+        for line, rest, in_sight in cases:
+            write_settings(program, line)
+            s.watch_maps()
+            proc = s.start(program)
+            fig = s.find_window("Tassio")
+            # The window is created at rest under the pivot.
+            def created():
+                while s.d.pending_events():
+                    ev = s.d.next_event()
+                    if ev.type == X.CreateNotify and ev.window.id == fig:
+                        return ev.x, ev.y
+                return None
+            first = s.wait_for(created, 5, f"{line}: the figure window's creation was not seen")
+            check(first == rest, f"{line}: the figure started at {first}, wanted {rest}")
+
+            def shows():
+                x, y, w, h = s.window_geometry(fig)
+                return min(x + w, s.width) - max(x, 0) >= w // 2 and min(y + h, s.height) - max(y, 0) >= h // 2
+            for _ in range(10 if in_sight else 0):
+                s.wait_ticks(fig, 1, 10)
+                check(shows(), f"{line}: the figure swings off the screen at {s.window_geometry(fig)}")
+            finish(s, proc)
+            s.root.change_attributes(event_mask=0)
+
+
 def test_settings_that_cannot_be_saved_are_reported():
     with Session() as s:
         program = s.install_program(BINARY)
@@ -329,9 +397,8 @@ def test_a_screen_of_two_device_pixels_to_a_pixel():
             return None
         first = s.wait_for(created, 5, "the figure window's creation was not seen")
         # 512 x 384 logical: the first place is (512 - 1.5 * 128, 384 - 96).
-        check(first == (640, 576, 192, 192), f"first window {first}, wanted 192 x 192 at (640, 576)")
-        s.wait_for(lambda: s.window_geometry(fig)[2:] in ((190, 190), (190, 192)), 5,
-                   lambda: f"a swinging window is {s.window_geometry(fig)[2:]}, wanted 190 x 190 or 192")
+        check(first == (640, 576, 190, 192), f"first window {first}, wanted 190 x 192 at (640, 576)")
+        check_one_size(s, fig, 2, (190, 192))
 
         # Drag: the grabbed point stays under the pointer, in device pixels.
         # The press lands while the program is stopped, so that the figure
@@ -367,7 +434,9 @@ TESTS = [test_a_screen_of_two_device_pixels_to_a_pixel, test_corners_land_on_the
          test_a_pivot_off_every_monitor_starts_at_the_first_run_place,
          test_tray_icon_docks_when_the_tray_comes_late_and_again_after_a_restart,
          test_a_second_start_raises_the_first_panel_and_changes_nothing,
-         test_a_killed_instance_does_not_block_the_next_start, test_settings_that_cannot_be_saved_are_reported]
+         test_a_killed_instance_does_not_block_the_next_start,
+         test_locks_left_behind_and_leftover_saves_do_not_stop_a_start,
+         test_a_hand_edited_length_starts_the_figure_on_the_screen, test_settings_that_cannot_be_saved_are_reported]
 
 if __name__ == "__main__":
     if len(sys.argv) > 2:

@@ -67,8 +67,12 @@ def stacking_run(on_top):
         s.d.sync()
         cid = s.find_window("cover")
         s.activate(cid)
-        # A few ticks: a figure kept on top has been raised again by then.
-        s.wait_ticks(wid, 3, 10)
+        if on_top:
+            # A few ticks: a figure kept on top has been raised again by then.
+            s.wait_ticks(wid, 3, 10)
+        else:
+            # Covered, it sleeps until it can be seen again.
+            s.wait_asleep(proc, "the covered figure")
         os.kill(proc.pid, signal.SIGSTOP)
         try:
             s.settled_screenshot()
@@ -77,6 +81,8 @@ def stacking_run(on_top):
             os.kill(proc.pid, signal.SIGCONT)
         cover.destroy()
         s.d.sync()
+        # Uncovered, it swings on.
+        s.wait_ticks(wid, 3, 10)
         s.close_panel()
         proc.wait(timeout=10)
         return visible

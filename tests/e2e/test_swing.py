@@ -4,12 +4,15 @@ that closing the panel saves the settings that the next start resumes."""
 import os
 import signal
 import sys
+import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Session, check, load_frames, pattern_pixel, run_tests  # noqa: E402
+from harness import Session, check, load_frames, pattern_pixel, run_tests, stopped  # noqa: E402
 
 BINARY = sys.argv[1]
-SIN = None
+# A user picture of this one colour reaches the frames' last row, which no
+# built-in figure does. Its green is never the desktop pattern's.
+SOLID = (20, 40, 220)
 
 
 def tables():
@@ -28,10 +31,6 @@ def first_tick(angle, anchor_x, anchor_y, length=128, step=2, amplitude=32):
     delta = step - boost if step < 0 else step + boost
     angle = (angle + delta) % 256
     return anchor_x + ((cos[angle] * length) >> 8), anchor_y + ((sin[angle] * length) >> 8)
-
-
-
-
 
 
 def created_at(s, wid):
@@ -91,12 +90,13 @@ def test_first_run_position_and_saved_settings():
 
 
 def composite_matches(shot, origin, frames, pattern_at):
-    """True when the window area shows one frame over the clean pattern."""
+    """True when the window area (95 x 96) shows one frame over the clean
+    pattern."""
     ox, oy = origin
     for frame in frames:
         fp = frame.load()
         ok = True
-        for y in range(95):
+        for y in range(96):
             for x in range(95):
                 want = fp[x, y]
                 if want == (255, 255, 255):
@@ -127,11 +127,97 @@ def check_clean_screen(s, proc, wid, pattern_at):
                 if px[xx, yy] != pattern_at(xx, yy):
                     stray += 1
         check(stray == 0, f"{stray} stray pixels outside the figure window at {(x, y, w, h)}")
-        window = shot.crop((x, y, x + 95, y + 95)).load()
+        window = shot.crop((x, y, x + 95, y + 96)).load()
         check(composite_matches(window, (x, y), load_frames(0), pattern_at),
               "the window does not show a girl frame over the desktop")
     finally:
         os.kill(proc.pid, signal.SIGCONT)
+
+
+def solid_figure(s, program):
+    """Settings whose figure is a picture all of one colour, swinging fast."""
+    from PIL import Image
+    path = os.path.join(s.tmp, "solid.bmp")
+    Image.new("RGB", (40, 40), SOLID).save(path, "BMP")
+    with open(os.path.join(os.path.dirname(program), "Tassio.ini"), "w") as f:
+        f.write(f"-1,-1,20,128,64,1,4,1,0,NULL NULL\n{path} solid.bmp\n")
+
+
+def check_one_size(s, wid, seconds, size=(95, 96)):
+    """The window moves while it swings but keeps its size: a compositing
+    manager reallocates a window at every new size. Returns what was seen,
+    from the first move on (the window is set up before it swings)."""
+    s.wait_ticks(wid, 1, 10)
+    events = s.window_events(wid, seconds)
+    moves = [e for e in events if e[0] == "configure"]
+    check(len(moves) >= 10, f"the figure moved only {len(moves)} times in {seconds} s")
+    sizes = sorted({e[3:] for e in moves})
+    check(sizes == [size], f"the figure window took the sizes {sizes} in {len(moves)} moves, wanted only {size}")
+    return events
+
+
+def check_cut_alternates(events, kind, what):
+    """With a figure that reaches the last row, the window's shape of the
+    kind (0 bounding, 2 input) reaches it on every other tick only."""
+    moves = sum(1 for e in events if e[0] == "configure")
+    heights = [e[3] for e in events if e[0] == "shape" and e[1] == kind]
+    check(len(heights) >= moves - 1, f"{what}: {len(heights)} shape changes in {moves} moves")
+    check(set(heights) == {95, 96} and all(a != b for a, b in zip(heights, heights[1:])),
+          f"{what}: the shape's heights do not alternate 95, 96: {heights[:12]}")
+
+
+def check_last_row_follows_the_ticks(s, proc, wid, what):
+    """Read with the program stopped, over and over: the window's rows show
+    only the figure's colour and the desktop, and its last row either the
+    figure's (a whole tick) or only the desktop (a short one). Each is seen
+    a few times. A read where the figure shows beside the window is one that
+    a compositing manager has not drawn yet, and is read again."""
+    seen = {"whole": 0, "cut": 0, "not drawn yet": 0}
+    margin = 8
+
+    def both():
+        with stopped(proc):
+            x, y, w, h = s.window_geometry(wid)
+            left, top = max(0, x - margin), max(0, y - margin)
+            shot = s.settled_screenshot(left, top, min(s.width, x + w + margin) - left,
+                                        min(s.height, y + h + margin) - top)
+        px = shot.load()
+        figure = stray = beside = 0
+        for yy in range(shot.height):
+            for xx in range(shot.width):
+                inside = 0 <= left + xx - x < w and 0 <= top + yy - y < h
+                if px[xx, yy] == pattern_pixel(left + xx, top + yy):
+                    continue
+                if not inside:
+                    beside += 1
+                elif px[xx, yy] == SOLID:
+                    figure += 1
+                else:
+                    stray += 1
+        if beside:
+            seen["not drawn yet"] += 1
+            return False
+        if stray or figure < 3000:
+            shot.save(os.path.join(tempfile.gettempdir(), f"tassio-{what}-last-row.png"))
+        check(stray == 0, f"{what}: {stray} pixels of the window are neither the figure nor the desktop")
+        check(figure >= 3000, f"{what}: the figure shows in only {figure} pixels")
+        last = sum(1 for xx in range(w) if px[x - left + xx, y - top + h - 1] == SOLID)
+        seen["whole" if last else "cut"] += 1
+        return seen["whole"] >= 3 and seen["cut"] >= 3
+    s.wait_for(both, 20, lambda: f"{what}: the last row was seen {seen}")
+
+
+def test_one_window_size_the_last_row_cut_every_other_tick():
+    with Session() as s:
+        program = s.install_program(BINARY)
+        solid_figure(s, program)
+        proc = s.start(program)
+        wid = s.find_window("Tassio")
+        events = check_one_size(s, wid, 4)
+        check_cut_alternates(events, 0, "shaped")
+        check_last_row_follows_the_ticks(s, proc, wid, "shaped")
+        s.close_panel()
+        proc.wait(timeout=10)
 
 
 def no_trails(extra_env):
@@ -141,6 +227,7 @@ def no_trails(extra_env):
             f.write("-1,-1,20,128,64,1,0,1,0,NULL NULL\n")
         proc = s.start(program, extra_env)
         wid = s.find_window("Tassio")
+        check_one_size(s, wid, 2)
         # Three hundred ticks at 20 ms: trails would have piled up by then.
         s.wait_ticks(wid, 300, 60)
         check_clean_screen(s, proc, wid, pattern_pixel)
@@ -195,7 +282,8 @@ def test_no_display_is_a_clear_error():
     check(len(lines) == 1 and "display" in lines[0].lower(), f"stderr: {r.stderr!r}")
 
 
-TESTS = [test_first_run_position_and_saved_settings, test_no_trails, test_no_trails_without_shaping,
+TESTS = [test_first_run_position_and_saved_settings, test_one_window_size_the_last_row_cut_every_other_tick,
+         test_no_trails, test_no_trails_without_shaping,
          test_desktop_shows_through_live, test_no_display_is_a_clear_error]
 
 if __name__ == "__main__":

@@ -74,7 +74,7 @@ TEST(SettingsEscape, PercentIsEscapedOnlyWhereItWouldReadAsAnEscape)
 }
 
 // The fuzzer's first finding: a picture line full of bare '%' grew threefold
-// when written, past the 1022 characters a line is read in, and came back as
+// when written, past the 1022 characters a line was then read in, and came back as
 // different pictures. The same held for a first-line value past 64 KiB.
 TEST(SettingsEscape, RewrittenValuesFitWhereTheyWereRead)
 {

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <algorithm>
@@ -67,9 +68,15 @@ TEST(AppShell, ViewersOfBothKindsShareOneCascade)
         else
             shell.openTextViewer(*s.path);
         std::vector<QWidget*> opened;
-        for (QWidget* w : viewers())
-            if (std::find(before.begin(), before.end(), w) == before.end())
-                opened.push_back(w);
+        auto newOnes = [&] {
+            opened.clear();
+            for (QWidget* w : viewers())
+                if (std::find(before.begin(), before.end(), w) == before.end())
+                    opened.push_back(w);
+            return !opened.empty();
+        };
+        // Each opens once the last one has been painted.
+        static_cast<void>(QTest::qWaitFor(newOnes, s.expectAt < 0 ? 300 : 5000));
         if (s.expectAt < 0) {
             EXPECT_TRUE(opened.empty());
             continue;
@@ -84,7 +91,28 @@ TEST(AppShell, ViewersOfBothKindsShareOneCascade)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(viewers(false).size(), 6u);
     shell.openTextViewer(text);
-    EXPECT_EQ(viewers(false).size(), 7u);
+    EXPECT_TRUE(QTest::qWaitFor([] { return viewers(false).size() == 7u; }, 5000));
+    app.reset();
+    EXPECT_TRUE(viewers(false).empty());
+}
+
+// Many viewers asked for at once open one after another, each once the last
+// one has been painted, and every one of them opens.
+TEST(AppShell, ManyViewersOpenOneAfterAnother)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    auto app = std::make_unique<TassioApp>();
+    AppShell& shell = *app;
+    constexpr int kCount = 12;
+    for (int i = 0; i < kCount; ++i) {
+        const std::string path = dir.filePath(QStringLiteral("n%1.txt").arg(i)).toStdString();
+        std::ofstream(path) << "note " << i;
+        shell.openTextViewer(path);
+    }
+    EXPECT_LE(viewers(false).size(), 1u) << "all opened at once";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return viewers(false).size() == std::size_t(kCount); }, 10000))
+        << viewers(false).size() << " of " << kCount << " opened";
     app.reset();
     EXPECT_TRUE(viewers(false).empty());
 }

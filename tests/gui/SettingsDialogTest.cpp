@@ -62,6 +62,8 @@ TEST_F(SettingsPanel, StartsFromTheRecord)
         { "negative index", 100, 128, 2, 1, 1, 0, {}, -1, 100, 128, 2, -1 },
         // Out of range values put the thumb at an end and are not written back.
         { "values beyond the sliders", 5, 1000, 2, 1, 1, 0, {}, 0, 20, 400, 2, 0 },
+        { "negative length, zero interval", 0, -300, 2, 1, 1, 0, {}, 0, 20, 50, 2, 0 },
+        { "far beyond", 100000, 5000, 2, 1, 1, 0, {}, 0, 200, 400, 2, 0 },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,7 +119,7 @@ TEST_F(SettingsPanel, CreatesTheFigureWindowAndStartsMinimisedAtTheCentre)
     // First run on the 1024 x 768 test screen with length 128.
     SettingsDialog& p = makePanel();
     EXPECT_TRUE(window.isCreated());
-    EXPECT_EQ(window.geometry(), QRect(832, 672, 96, 96));
+    EXPECT_EQ(window.geometry(), QRect(832, 672, 95, 96));
 
     EXPECT_EQ(p.windowTitle(), QStringLiteral("设定"));
     EXPECT_TRUE(p.windowState().testFlag(Qt::WindowMinimized));
@@ -131,6 +133,37 @@ TEST_F(SettingsPanel, CreatesTheFigureWindowAndStartsMinimisedAtTheCentre)
     const QList<QSize> sizes = p.windowIcon().availableSizes();
     for (int s : { 16, 32, 48, 256 })
         EXPECT_TRUE(sizes.contains(QSize(s, s))) << "icon size " << s;
+}
+
+TEST_F(SettingsPanel, MonitorsChangedBringTheFigureAndThePanelBack)
+{
+    settings.anchorX = 832;
+    settings.anchorY = 544;
+    SettingsDialog& p = makePanel();
+    const MonitorLayout large { { { 0, 0, 1024, 768 } }, 0 };
+    const MonitorLayout small { { { 0, 0, 640, 480 } }, 0 };
+
+    // Still shown: nothing moves.
+    p.move(700, 400);
+    const QPoint before = p.frameGeometry().topLeft();
+    window.keepOnScreen(large);
+    p.keepOnScreen(large);
+    EXPECT_EQ(settings.anchorX, 832);
+    EXPECT_EQ(settings.anchorY, 544);
+    EXPECT_EQ(p.frameGeometry().topLeft(), before);
+
+    // The screen shrinks to 640 x 480 under both.
+    window.keepOnScreen(small);
+    p.keepOnScreen(small);
+    EXPECT_EQ(settings.anchorX, 448);
+    EXPECT_EQ(settings.anchorY, 256);
+    const QRect figure = window.geometry();
+    EXPECT_TRUE(QRect(0, 0, 640, 480).intersects(figure)) << "the figure at " << figure.x() << "," << figure.y();
+    const QRect frame = p.frameGeometry();
+    EXPECT_TRUE(QRect(0, 0, 640, 480).contains(frame)) << "the panel at " << frame.x() << "," << frame.y();
+    EXPECT_EQ(frame.x(), (640 - frame.width()) / 2);
+    EXPECT_EQ(frame.y(), (480 - frame.height()) / 2);
+    EXPECT_TRUE(p.windowState().testFlag(Qt::WindowMinimized)) << "a minimised panel stays minimised";
 }
 
 TEST_F(SettingsPanel, RunsWithoutAFigureWindow)

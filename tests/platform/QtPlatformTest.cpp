@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <sys/wait.h>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -152,10 +155,52 @@ TEST_F(StartProgram, PassesNoArgumentForAnEmptyDocument)
     EXPECT_EQ(recorded(), QStringList{"0"});
 }
 
+// Names in any encoding reach the program as their bytes, and the program
+// is nobody's child of ours: nothing is left to reap, no zombie.
+TEST_F(StartProgram, PassesTheNamesBytesAndLeavesNoChild)
+{
+    const struct {
+        const char* what;
+        std::string document;
+    } cases[] = {
+        { "Latin-1", "/tmp/caf\xe9 r\xe9sum\xe9.doc" },
+        { "GBK", "/tmp/\xce\xc4\xd7\xd6\xb8\xe5.doc" },
+        { "broken UTF-8", "/tmp/\xc3(\xff\xfe.doc" },
+    };
+    for (const auto& c : cases) {
+        QFile::remove(output());
+        ASSERT_TRUE(startProgram(script_.toStdString(), c.document)) << c.what;
+        recorded();
+        QFile f(output());
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << c.what;
+        EXPECT_EQ(f.readAll().toStdString(), "1\n" + c.document + "\n") << c.what;
+        errno = 0;
+        EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << c.what << ": a child of ours is left";
+        EXPECT_EQ(errno, ECHILD) << c.what;
+    }
+}
+
+TEST_F(StartProgram, FindsAProgramOnThePath)
+{
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", "/nonexistent:" + QFile::encodeName(dir_.path()) + ":" + oldPath);
+    const bool started = startProgram("record.sh", "x");
+    qputenv("PATH", oldPath);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(recorded(), (QStringList { "1", "x" }));
+}
+
 TEST_F(StartProgram, FailsForAMissingProgram)
 {
     EXPECT_FALSE(startProgram(dir_.filePath("no-such-program").toStdString(), "x"));
     EXPECT_FALSE(startProgram("", "x"));
+    EXPECT_FALSE(startProgram("no-such-program-on-any-path", "x"));
+    // There but not a program.
+    QFile plain(dir_.filePath("plain.txt"));
+    ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+    plain.close();
+    EXPECT_FALSE(startProgram(dir_.filePath("plain.txt").toStdString(), "x"));
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child of ours is left";
 }
 
 TEST(Desktop, MessageIsAnOkBoxCaptionedWithTheProgramName)

@@ -367,6 +367,8 @@ TEST(SoundPlayer, SyncSoundCutsOffAnAsyncOneAndStopSilences)
     }
 }
 
+// A file that is no playable sound is found out on the sound thread: the call
+// that handed it over has returned, and nothing is heard.
 TEST(SoundPlayer, RefusesFilesItCannotPlay)
 {
     REQUIRE_SERVER();
@@ -375,13 +377,42 @@ TEST(SoundPlayer, RefusesFilesItCannotPlay)
     ASSERT_NE(f, nullptr);
     std::fputs("RIFF....WAVEjunk", f);
     std::fclose(f);
+    Recorder recorder("refused");
+    ASSERT_TRUE(recorder.ok());
     for (const std::string& path : {garbage, g_server->dir + "/missing.wav", g_server->dir, std::string()}) {
         SCOPED_TRACE(path);
-        EXPECT_FALSE(SoundPlayer::instance().playAsync(path));
+        EXPECT_TRUE(SoundPlayer::instance().playAsync(path)) << "handed over";
+        const auto start = Clock::now();
         EXPECT_FALSE(SoundPlayer::instance().playSync(path));
+        EXPECT_LT(Clock::now() - start, milliseconds(300)) << "waited for a sound that cannot play";
     }
+    std::this_thread::sleep_for(milliseconds(200));
+    EXPECT_LT(peak(recorder.finish(), 0, 1e9), 0.01) << "something was heard";
     // A bad file does not mark the server missing: good sounds still play.
     EXPECT_TRUE(SoundPlayer::instance().playSync(tonePath("after-bad", {ToneWriter::Layout::Pcm16, 1, 44100, 440, 0.05, 0.5})));
+}
+
+// The drop sound plays once for every dropped file: it is read once while its
+// file stays the same, and again once the file has changed.
+TEST(SoundPlayer, ReadsASoundAgainOnlyWhenItsFileChanged)
+{
+    REQUIRE_SERVER();
+    const std::string path = tonePath("again", {ToneWriter::Layout::Pcm16, 1, 44100, 440, 0.05, 0.5});
+    const std::uint64_t before = SoundPlayer::instance().filesRead();
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(SoundPlayer::instance().playSync(path));
+    EXPECT_EQ(SoundPlayer::instance().filesRead() - before, 1u);
+    // Written again, a little longer: the new file plays, whole.
+    tonePath("again", {ToneWriter::Layout::Pcm16, 1, 44100, 660, 0.3, 0.5});
+    Recorder recorder("again");
+    ASSERT_TRUE(recorder.ok());
+    ASSERT_TRUE(SoundPlayer::instance().playSync(path));
+    std::this_thread::sleep_for(milliseconds(200));
+    EXPECT_EQ(SoundPlayer::instance().filesRead() - before, 2u);
+    const std::vector<double> samples = recorder.finish();
+    const Heard heard = loudSpan(samples);
+    EXPECT_NEAR(heard.seconds(), 0.3, 0.03);
+    EXPECT_NEAR(frequency(samples, heard.start, heard.end), 660, 7);
 }
 
 // How long the recording is loud, in all.

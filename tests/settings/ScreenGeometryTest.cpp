@@ -5,6 +5,7 @@
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -78,6 +79,95 @@ TEST(ScreenGeometry, FirstRunPivot)
         EXPECT_EQ(p.x, c.pivot.x) << c.monitor.left << " length " << c.length;
         EXPECT_EQ(p.y, c.pivot.y) << c.monitor.left << " length " << c.length;
         EXPECT_TRUE(figureVisibleAtRest(MonitorLayout { { c.monitor }, 0 }, p, c.length, kSize));
+    }
+}
+
+// Whatever length a hand-edited file holds, the first-run place shows the
+// figure; lengths of the slider's range keep the exact formula above.
+TEST(ScreenGeometry, FirstRunPlaceShowsForAnyLength)
+{
+    const ScreenRect monitors[] = { kOne, kLeft, kRight, { 0, 0, 640, 480 }, { 0, 0, 800, 600 }, { 5, 7, 101, 103 } };
+    const int lengths[] = { -300, -1, 0, 1, 31, 32, 47, 50, 63, 128, 400, 683, 1000, 5000, 1 << 24, (1 << 24) + 1,
+                            INT_MAX, INT_MIN, INT_MIN + 1, -(1 << 24) - 1 };
+    for (const ScreenRect& m : monitors) {
+        for (int length : lengths) {
+            const Pivot p = firstRunPivot(m, length, kSize);
+            const Pivot rest = restPlace(p, length);
+            EXPECT_TRUE(figureVisibleAtRest(MonitorLayout { { m }, 0 }, p, length, kSize))
+                << "monitor at " << m.left << " of width " << m.width() << ", length " << length;
+            // It rests on the bottom edge (the top, hanging upwards), wholly
+            // on the monitor where it fits.
+            EXPECT_EQ(rest.y, length >= 0 ? m.bottom - kSize : m.top) << length;
+            if (m.width() >= kSize) {
+                EXPECT_GE(rest.x, m.left) << length;
+                EXPECT_LE(rest.x, m.right - kSize / 2) << length;
+            }
+        }
+    }
+    // A length of -300 on 1024 x 768 put the figure at (1657, 736) as it
+    // swung. Now it rests at (574, 0), 450 pixels left of the right edge as
+    // with a length of 300, and swings down from there.
+    EXPECT_EQ(firstRunPivot(kOne, -300, kSize), (Pivot { 574, 300 }));
+    EXPECT_EQ(firstRunPivot(kOne, 5000, kSize), (Pivot { 0, 768 - 96 - 5000 }));
+    EXPECT_EQ(firstRunPivot(kOne, 0, kSize), (Pivot { 1024 - 96, 768 - 96 }));
+    // Held like the motion holds its offsets.
+    EXPECT_EQ(firstRunPivot(kOne, INT_MAX, kSize).y, 768 - 96 - kCoordLimit);
+    EXPECT_EQ(restPlace({ 10, INT_MAX }, INT_MAX), (Pivot { 10, kCoordLimit }));
+}
+
+TEST(ScreenGeometry, PivotOnScreenWhenTheMonitorsChange)
+{
+    struct Case {
+        const char* what;
+        MonitorLayout layout;
+        Pivot pivot;
+        int length;
+        Pivot expected;
+    };
+    const MonitorLayout small { { { 0, 0, 640, 480 } }, 0 };
+    const MonitorLayout one { { kOne }, 0 };
+    const MonitorLayout two { { kMiddle, kRight }, 0 };
+    const Case cases[] = {
+        // 1024 x 768 became 640 x 480 (a monitor swapped, a laptop undocked)
+        // under a figure that swung from the large screen's first-run pivot.
+        { "screen shrunk under the first-run place", small, { 832, 544 }, 128, { 448, 256 } },
+        { "still on the smaller screen", small, { 300, 100 }, 128, { 300, 100 } },
+        { "right monitor unplugged", one, { 1500, 200 }, 128, { 832, 544 } },
+        { "right monitor still there", two, { 1500, 200 }, 128, { 1500, 200 } },
+        { "negative length, off-screen", small, { 1474, 972 }, -300, { 190, 300 } },
+        { "no monitors: nothing to judge by", MonitorLayout {}, { 5000, 5000 }, 128, { 5000, 5000 } },
+        // Unlike at start, -1 is an ordinary pivot here: the figure is placed.
+        { "pivot at x -1, off-screen", small, { -1, 5000 }, 128, { 448, 256 } },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(pivotOnScreen(c.layout, c.pivot, c.length, kSize), c.expected) << c.what;
+}
+
+TEST(ScreenGeometry, WindowOnScreen)
+{
+    struct Case {
+        const char* what;
+        MonitorLayout layout;
+        ScreenRect frame;
+        ScreenRect expected;
+    };
+    const MonitorLayout small { { { 0, 0, 640, 480 } }, 0 };
+    const MonitorLayout two { { kMiddle, kRight }, 1 };
+    const Case cases[] = {
+        { "wholly on the screen", small, { 10, 20, 290, 300 }, { 10, 20, 290, 300 } },
+        { "centred on the large screen, off the small one", small, { 372, 256, 652, 512 }, { 180, 112, 460, 368 } },
+        { "touching the edges", small, { 360, 200, 640, 480 }, { 360, 200, 640, 480 } },
+        { "on the other monitor", two, { 100, 100, 380, 356 }, { 100, 100, 380, 356 } },
+        { "straddling two monitors: to the primary", two, { 900, 100, 1180, 356 }, { 1396, 256, 1676, 512 } },
+        { "off every monitor", two, { 5000, 100, 5280, 356 }, { 1396, 256, 1676, 512 } },
+        { "larger than the monitor: top-left on it", small, { 50, 50, 850, 650 }, { 0, 0, 800, 600 } },
+        { "no monitors", MonitorLayout {}, { 5000, 5000, 5100, 5100 }, { 5000, 5000, 5100, 5100 } },
+    };
+    for (const Case& c : cases) {
+        const ScreenRect r = windowOnScreen(c.layout, c.frame);
+        EXPECT_EQ((std::vector<int> { r.left, r.top, r.right, r.bottom }),
+                  (std::vector<int> { c.expected.left, c.expected.top, c.expected.right, c.expected.bottom }))
+            << c.what;
     }
 }
 

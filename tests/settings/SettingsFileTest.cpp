@@ -154,7 +154,18 @@ INSTANTIATE_TEST_SUITE_P(Vectors, ReadFirstLine, testing::Values(
                     1, 2, 3, 4, 5, 0, 0, 0, 0, "one", "two" },
     FirstLineCase { "hugeNumbersSaturate", "99999999999999999999,-99999999999999999999,3,4,5,0,0,0,0,a b\n",
                     INT_MAX, INT_MIN, 3, 4, 5, 0, 0, 0, 0, "a", "b" },
-    FirstLineCase { "empty", "", -1, -1, 100, 128, 64, 1, 0, 1, 0, "NULL", "NULL" }),
+    FirstLineCase { "empty", "", -1, -1, 100, 128, 64, 1, 0, 1, 0, "NULL", "NULL" },
+    FirstLineCase { "byteOrderMark", "\xEF\xBB\xBF" "640,455,100,128,64,1,4,1,0,/s.wav /t\n",
+                    640, 455, 100, 128, 64, 1, 4, 1, 0, "/s.wav", "/t" },
+    FirstLineCase { "byteOrderMarkAlone", "\xEF\xBB\xBF", -1, -1, 100, 128, 64, 1, 0, 1, 0, "NULL", "NULL" },
+    // Only one mark is skipped: a second one is a garbled first line.
+    FirstLineCase { "twoByteOrderMarks", "\xEF\xBB\xBF\xEF\xBB\xBF" "1,2,3,4,5,0,0,0,0,a b\n",
+                    -1, -1, 100, 128, 64, 1, 0, 1, 0, "NULL", "NULL" },
+    FirstLineCase { "partOfAMark", "\xEF\xBB" "1,2,3,4,5,0,0,0,0,a b\n",
+                    -1, -1, 100, 128, 64, 1, 0, 1, 0, "NULL", "NULL" },
+    // Values are read as written, however far outside the sliders' ranges.
+    FirstLineCase { "outOfRangeValues", "5000,-9000,0,-300,64,7,-2,9,-1,NULL NULL\n",
+                    5000, -9000, 0, -300, 64, 7, -2, 9, -1, "NULL", "NULL" }),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReadSettings, NulInsideTokenStopsTheValue)
@@ -194,15 +205,99 @@ INSTANTIATE_TEST_SUITE_P(Vectors, ReadPictureLines, testing::Values(
     PictureLinesCase { "afterGarbledFirstLine", "1,2,x\n/a.bmp A\n", { "/a.bmp" }, { "A" } },
     // The rest of a garbled first line is read as a picture line.
     PictureLinesCase { "restOfGarbledLine", "1,2,x y\n/a.bmp A\n", { "x", "/a.bmp" }, { "y", "A" } },
-    // Long lines are read in pieces of 1022 characters, each taken as a line.
-    PictureLinesCase { "longLineInPieces",
+    // A long line is one picture, however long, up to 64 KiB.
+    PictureLinesCase { "longLineIsOnePicture",
                        kLine1 + std::string(1020, 'p') + " n" + "q r\n",
-                       { std::string(1020, 'p'), "q" }, { "n", "r" } },
+                       { std::string(1020, 'p') }, { "nq" } },
+    PictureLinesCase { "lineAtTheBound", kLine1 + std::string(65536 - 2, 'p') + " n\n/b.bmp B\n",
+                       { std::string(65536 - 2, 'p'), "/b.bmp" }, { "n", "B" } },
+    // One byte over: skipped whole, never split into pictures.
+    PictureLinesCase { "lineOverTheBoundIsSkipped", kLine1 + std::string(65536 - 1, 'p') + " n\n/b.bmp B\n",
+                       { "/b.bmp" }, { "B" } },
+    PictureLinesCase { "hugeLineOfManyWordsIsSkipped", kLine1 + "/a.bmp A\n" + [] {
+                           std::string words;
+                           while (words.size() < 200000)
+                               words += "/x.bmp X ";
+                           return words;
+                       }() + "\n/b.bmp B\n",
+                       { "/a.bmp", "/b.bmp" }, { "A", "B" } },
+    PictureLinesCase { "longLastLineWithoutLineEndIsDropped", kLine1 + "/a.bmp A\n" + std::string(5000, 'p') + " n",
+                       { "/a.bmp" }, { "A" } },
+    PictureLinesCase { "crlfAfterALongPath", kLine1 + std::string(3000, 'p') + " n\r\n",
+                       { std::string(3000, 'p') }, { "n" } },
+    // An editor's UTF-8 byte-order mark before the first line.
+    PictureLinesCase { "afterAByteOrderMark", "\xEF\xBB\xBF" + kLine1 + "/a.bmp A\n", { "/a.bmp" }, { "A" } },
+    // Only at the very start: elsewhere it is part of a name.
+    PictureLinesCase { "byteOrderMarkInAName", kLine1 + "/a.bmp \xEF\xBB\xBF" "A\n", { "/a.bmp" }, { "\xEF\xBB\xBF" "A" } },
     PictureLinesCase { "nulEndsTheLine", kLine1 + std::string("/a.bmp\0 A\n/b.bmp B\n", 19),
                        { "/b.bmp" }, { "B" } },
     PictureLinesCase { "escapedBlanks", kLine1 + "/my%20pics/a%25.bmp my%20dog\n",
                        { "/my pics/a%.bmp" }, { "my dog" } }),
     [](const auto& info) { return std::string(info.param.name); });
+
+// What the program writes it reads back, every field and picture as it was:
+// long paths, a file an editor saved with a byte-order mark, values outside
+// the sliders' ranges.
+TEST(SettingsRoundTrip, WrittenThenReadBackTheSame)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::string> paths;
+        int length = 128;
+        int interval = 100;
+        int anchorX = 300;
+        bool byteOrderMark = false;
+    };
+    // 1109 bytes, folders of a real tree: lost to the old 1022-byte pieces.
+    std::string path1109 = "/home/user";
+    while (path1109.size() < 1200)
+        path1109 += "/a-folder-with-a-long-name";
+    path1109 = path1109.substr(0, 1105) + ".bmp";
+    ASSERT_EQ(path1109.size(), 1109u);
+    const Case cases[] = {
+        { "a 1109-byte path", { path1109 } },
+        { "a 60000-byte path between short ones", { "/a.bmp", "/" + std::string(59999 - 4, 'q') + ".bmp", "/b.bmp" } },
+        { "long paths with blanks", { "/my pictures/" + std::string(2000, 'x') + " y.bmp" } },
+        { "saved with a byte-order mark", { "/a.bmp", path1109 }, 128, 100, 300, true },
+        { "negative length", { "/a.bmp" }, -300 },
+        { "huge length and interval", {}, 5000, 100000 },
+        { "zero interval, pivot far off", {}, 128, 0, -2000000000 },
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        AppSettings s;
+        s.pendulumLength = c.length;
+        s.tickInterval = c.interval;
+        s.anchorX = c.anchorX;
+        s.anchorY = 200;
+        s.soundFile = "/s/" + std::string(1500, 's') + ".wav";
+        for (std::size_t i = 0; i < c.paths.size(); ++i) {
+            s.picturePaths.append(c.paths[i]);
+            s.pictureNames.append("name" + std::to_string(i));
+        }
+        const std::string ini = dir.file("Tassio.ini");
+        ASSERT_TRUE(writeSettingsFile(ini, s)) << c.what;
+        if (c.byteOrderMark)
+            writeBytes(ini, "\xEF\xBB\xBF" + readBytes(ini));
+
+        AppSettings r;
+        readSettingsFile(ini, r);
+        EXPECT_EQ(items(r.picturePaths), c.paths) << c.what;
+        EXPECT_EQ(items(r.pictureNames), items(s.pictureNames)) << c.what;
+        EXPECT_EQ(r.pendulumLength, c.length) << c.what;
+        EXPECT_EQ(r.tickInterval, c.interval) << c.what;
+        EXPECT_EQ(r.anchorX, c.anchorX) << c.what;
+        EXPECT_EQ(r.anchorY, 200) << c.what;
+        EXPECT_EQ(r.soundFile, s.soundFile) << c.what;
+
+        // Saved again, the file is what the program writes: the mark is gone
+        // and nothing else changed.
+        ASSERT_TRUE(writeSettingsFile(ini, r)) << c.what;
+        const std::string again = readBytes(ini);
+        ASSERT_TRUE(writeSettingsFile(ini, s)) << c.what;
+        EXPECT_EQ(again, readBytes(ini)) << c.what;
+    }
+}
 
 TEST(SettingsToken, EscapesRoundTrip)
 {
@@ -312,6 +407,64 @@ TEST(WriteSettings, MissingFolderFailsWithoutLeftovers)
     EXPECT_FALSE(writeSettingsFile("/nonexistent/dir/Tassio.ini", s));
 }
 
+TEST(SettingsLeftovers, OnlyTheWritersOwnNamesCount)
+{
+    const struct {
+        const char* name;
+        bool leftover;
+    } cases[] = {
+        { "Tassio.ini.tmp-Ab3xZ9", true },
+        { "Tassio.ini.tmp-abcdef", true },   // the infix alone marks it
+        { "Tassio.ini.k3JqP0", true },       // as earlier versions named them
+        { "Tassio.ini.aB9cD8", true },
+        { "Tassio.ini.QwErTy", true },
+        { "Tassio.ini.backup", false },      // a user's copies read as words or numbers
+        { "Tassio.ini.Backup", false },
+        { "Tassio.ini.BACKUP", false },
+        { "Tassio.ini.202412", false },
+        { "Tassio.ini.k3JqP", false },       // five characters
+        { "Tassio.ini.k3JqP0x", false },     // seven
+        { "Tassio.ini.k3-qP0", false },
+        { "Tassio.ini.tmp-Ab3xZ", false },
+        { "Tassio.ini.tmp-Ab3xZ9.bak", false },
+        { "Tassio.ini", false },
+        { "Tassio.ini.lock", false },
+        { "Other.ini.k3JqP0", false },
+        { "xTassio.ini.k3JqP0", false },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isSettingsLeftover(c.name, "Tassio.ini"), c.leftover) << c.name;
+}
+
+TEST(SettingsLeftovers, RemovedBesideTheFileAndItsTarget)
+{
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.file("real").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink("real/settings.ini", dir.file("Tassio.ini").c_str()), 0);
+    const std::vector<std::string> gone = { "real/settings.ini.tmp-Ab3xZ9", "real/settings.ini.k3JqP0",
+                                            "Tassio.ini.q8WnE2" };
+    const std::vector<std::string> kept = { "real/settings.ini", "real/settings.ini.backup", "Tassio.ini.backup",
+                                            "real/settings.ini.Zz9Yy8-link", "other.txt" };
+    for (const std::string& f : gone)
+        writeBytes(dir.file(f), kLine1);
+    for (const std::string& f : kept)
+        writeBytes(dir.file(f), kLine1);
+    // Named like a leftover but not a plain file: a link and a folder stay.
+    ASSERT_EQ(::symlink("other.txt", dir.file("Tassio.ini.Lk4mN7").c_str()), 0);
+    ASSERT_EQ(::mkdir(dir.file("Tassio.ini.Dr5pQ1").c_str(), 0700), 0);
+
+    EXPECT_EQ(removeSettingsLeftovers(dir.file("Tassio.ini")), 3);
+    for (const std::string& f : gone)
+        EXPECT_NE(::access(dir.file(f).c_str(), F_OK), 0) << f << " stayed";
+    for (const std::string& f : kept)
+        EXPECT_EQ(readBytes(dir.file(f)), kLine1) << f;
+    struct stat st;
+    EXPECT_TRUE(::lstat(dir.file("Tassio.ini.Lk4mN7").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_EQ(::access(dir.file("Tassio.ini.Dr5pQ1").c_str(), F_OK), 0);
+    EXPECT_EQ(removeSettingsLeftovers(dir.file("Tassio.ini")), 0);
+    EXPECT_EQ(removeSettingsLeftovers("/nonexistent/dir/Tassio.ini"), 0);
+}
+
 TEST(WriteSettings, LeavesNoTemporaryFilesAndReplacesTheOldFile)
 {
     TempDir dir;
@@ -382,6 +535,10 @@ TEST(WriteSettings, KillingTheWriterNeverLeavesAPartialFile)
         const std::string now = readBytes(path);
         ASSERT_TRUE(now == textA || now == textB) << "round " << round << ": " << now.size() << " bytes";
     }
+    // What the killed writes left beside the file goes at the next start.
+    removeSettingsLeftovers(path);
+    std::string cmd = "test \"$(ls -A '" + dir.path() + "')\" = Tassio.ini";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << "temporary files left after the kills";
 }
 
 namespace {

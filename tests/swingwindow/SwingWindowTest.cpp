@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QEventLoop>
 #include <QMimeData>
 #include <QTimer>
 #include <QTest>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +50,32 @@ struct Fixture {
     RecordingShell rec;
     SwingWindow window { settings, rec };
 };
+
+// Runs the event loop until the window has handled every file dropped on it.
+bool handleDrops(SwingWindow& window)
+{
+    return QTest::qWaitFor([&] { return !window.dropsPending(); }, 5000);
+}
+
+std::string uriOf(const std::string& path)
+{
+    return "file://" + QByteArray::fromStdString(path).toPercentEncoding("/").toStdString() + "\r\n";
+}
+
+// Drops the files on the window as the platform does, and says whether the drop was taken.
+bool dropOn(SwingWindow& window, const std::vector<std::string>& paths)
+{
+    QMimeData data;
+    std::string list;
+    for (const std::string& p : paths)
+        list += uriOf(p);
+    data.setData(QStringLiteral("text/uri-list"), QByteArray::fromStdString(list));
+    QDragEnterEvent enter(QPoint(40, 40), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(&window, &enter);
+    QDropEvent drop(QPointF(40, 40), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(&window, &drop);
+    return drop.isAccepted();
+}
 
 } // namespace
 
@@ -136,6 +164,7 @@ TEST(DroppedFiles, DropsAreCopiesOfNamesGivenAsBytes)
         drop.setDropAction(Qt::MoveAction);
         QCoreApplication::sendEvent(&f.window, &drop);
         EXPECT_EQ(drop.isAccepted(), c.accepted);
+        ASSERT_TRUE(handleDrops(f.window));
         if (!c.accepted) {
             EXPECT_TRUE(f.rec.sounds.empty() && f.rec.programs.empty());
             continue;
@@ -145,6 +174,69 @@ TEST(DroppedFiles, DropsAreCopiesOfNamesGivenAsBytes)
         ASSERT_EQ(f.rec.programs.size(), 1u);
         EXPECT_EQ(f.rec.programs[0].second, document);
     }
+}
+
+// The drop is answered before any of its files is handled (one may show a box
+// and wait); then one file per turn of the event loop, in order, each after
+// the drop sound, and none while another one's handling waits in a loop.
+TEST(DroppedFiles, AnsweredFirstThenOneFilePerTurn)
+{
+    struct WaitingShell : RecordingShell {
+        std::vector<std::string> whileWaiting;
+        SwingWindow* window = nullptr;
+        std::string late; // dropped while the box waits
+        void openTextViewer(const std::string& path) override
+        {
+            RecordingShell::openTextViewer(path);
+            if (path.find("box") == std::string::npos)
+                return;
+            // As a box's loop does: events go on, the figure ticks, and more
+            // files may be dropped.
+            const std::size_t before = texts.size();
+            EXPECT_TRUE(dropOn(*window, { late }));
+            QEventLoop loop;
+            QTimer::singleShot(100, &loop, &QEventLoop::quit);
+            loop.exec();
+            if (texts.size() != before)
+                whileWaiting.push_back(texts.back());
+        }
+    };
+    AppSettings settings;
+    settings.soundFile = "/sounds/drop.wav";
+    WaitingShell shell;
+    SwingWindow window(settings, shell);
+    window.createWindow();
+    shell.sounds.clear(); // the start sound
+    shell.window = &window;
+    TempDir dir;
+    std::vector<std::string> paths;
+    for (const char* name : { "a.txt", "box.txt", "c.txt", "d.txt" })
+        paths.push_back(dir.file(name, "text"));
+    shell.late = dir.file("late.txt", "text");
+    ASSERT_TRUE(dropOn(window, paths));
+    EXPECT_TRUE(shell.texts.empty()) << "a file was handled before the drop was answered";
+    EXPECT_TRUE(shell.sounds.empty());
+    EXPECT_TRUE(window.dropsPending());
+    std::size_t handled = 0;
+    for (int turn = 0; turn < 1000 && window.dropsPending(); ++turn) {
+        QCoreApplication::processEvents();
+        ASSERT_LE(shell.texts.size(), handled + 1) << "two files in one turn";
+        handled = shell.texts.size();
+    }
+    paths.push_back(shell.late);
+    EXPECT_EQ(shell.texts, paths);
+    EXPECT_EQ(shell.sounds, std::vector<std::string>(paths.size(), "/sounds/drop.wav"));
+    EXPECT_TRUE(shell.whileWaiting.empty()) << "handled while another file's box waited: " << shell.whileWaiting[0];
+
+    // Files not yet handled when the run ends are forgotten.
+    shell.texts.clear();
+    paths.pop_back();
+    ASSERT_TRUE(dropOn(window, paths));
+    window.cancelPendingDrops();
+    EXPECT_FALSE(window.dropsPending());
+    QTest::qWait(50);
+    EXPECT_TRUE(shell.texts.empty());
+    window.destroyWindow();
 }
 
 TEST(DroppedFiles, UnreadableDocumentIsShownAsText)
@@ -231,13 +323,82 @@ TEST(FigureWindow, TickMovesToTheMotionsRectangle)
     f.settings.anchorX = 400;
     f.settings.anchorY = 100;
     f.window.createWindow();
-    EXPECT_EQ(f.window.geometry(), QRect(400, 228, 96, 96));
+    EXPECT_EQ(f.window.geometry(), QRect(400, 228, 95, 96));
+    // The motion's rectangles are 95 and 96 high in turn; the window keeps
+    // one size.
     f.window.swingTick();
     EXPECT_EQ(f.settings.swingAngle, 82);
-    EXPECT_EQ(f.window.geometry(), QRect(400 - 55, 100 + 115, 95, 95));
+    EXPECT_EQ(f.window.geometry(), QRect(400 - 55, 100 + 115, 95, 96));
     f.window.swingTick();
-    EXPECT_EQ(f.window.geometry().height(), 96);
+    EXPECT_EQ(f.window.geometry().size(), QSize(95, 96));
     f.window.destroyWindow();
+}
+
+TEST(FigureWindow, AsleepNothingStartsTheTimerAndWakingSwingsOnFromThere)
+{
+    Fixture f;
+    f.settings.anchorX = 400;
+    f.settings.anchorY = 100;
+    f.window.createWindow();
+    f.window.swingTick();
+    f.window.swingTick();
+    const int angle = f.settings.swingAngle;
+    const QRect place = f.window.geometry();
+
+    DesktopFacts saver;
+    saver.saverOn = true;
+    RecentWindow fullscreen { 5, true, true, { 0, 0, 1024, 768 } };
+    RecentWindow plain { 6, true, false, { 100, 100, 500, 400 } };
+    struct Step {
+        const char* what;
+        std::function<void()> change;
+        bool visible;
+    };
+    const Step steps[] = {
+        { "a saver on", [&] { f.window.setDesktopFacts(saver); }, true },
+        { "and a fullscreen window", [&] {
+              f.window.activeWindowChanged(fullscreen.id);
+              f.window.windowChanged(fullscreen);
+          }, false },
+        { "the fullscreen window gone, the saver still on", [&] { f.window.windowGone(fullscreen.id); }, true },
+        { "a fullscreen window again", [&] {
+              f.window.activeWindowChanged(fullscreen.id);
+              f.window.windowChanged(fullscreen);
+          }, false },
+        { "the saver off, the fullscreen window still there", [&] { f.window.setDesktopFacts(DesktopFacts {}); },
+          false },
+    };
+    for (const Step& step : steps) {
+        step.change();
+        EXPECT_TRUE(f.window.presence().asleep) << step.what;
+        EXPECT_FALSE(f.window.swingTimerActive()) << step.what;
+        // The frequency slider and the end of a drag restart the timer;
+        // the check box puts the figure on top.
+        f.window.restartSwingTimer();
+        f.window.setTopMost(true);
+        EXPECT_FALSE(f.window.swingTimerActive()) << step.what << ": woken";
+        EXPECT_EQ(f.window.isVisible(), step.visible) << step.what;
+    }
+    // Another window on its monitor becomes the active one.
+    f.window.activeWindowChanged(plain.id);
+    f.window.windowChanged(plain);
+    EXPECT_TRUE(f.window.swingTimerActive()) << "awake";
+    EXPECT_TRUE(f.window.isVisible());
+    EXPECT_EQ(f.settings.swingAngle, angle) << "nothing moved while asleep";
+    EXPECT_EQ(f.window.geometry().topLeft(), place.topLeft());
+
+    // The next tick goes on from where it stopped, as if it had never slept.
+    Fixture awake;
+    awake.settings.anchorX = 400;
+    awake.settings.anchorY = 100;
+    awake.window.createWindow();
+    for (int i = 0; i < 3; ++i)
+        awake.window.swingTick();
+    f.window.swingTick();
+    EXPECT_EQ(f.settings.swingAngle, awake.settings.swingAngle);
+    EXPECT_EQ(f.window.geometry(), awake.window.geometry());
+    f.window.destroyWindow();
+    awake.window.destroyWindow();
 }
 
 TEST(FigureWindow, MissingPictureShowsTheGirl)

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QTextBlock>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -194,11 +196,13 @@ protected:
             delete w.data();
     }
 
+    // Opens a viewer and waits until its whole text is in the control.
     TextWindow* open(int x, int y, const std::string& path)
     {
         auto* w = new TextWindow(x, y, path);
         windows_.emplace_back(w);
-        QCoreApplication::processEvents();
+        // A limit, not a wait: 20 MiB take long in a sanitizer build.
+        EXPECT_TRUE(QTest::qWaitFor([w] { return w->textComplete(); }, 120000)) << "the text never arrived";
         return w;
     }
 
@@ -291,7 +295,8 @@ TEST_F(TextWindowTest, ALongFileSaysHowMuchIsShown)
 {
     const std::string path = scratch_.write("long.log", std::string(kTextViewerMaxBytes + (4 << 20), 'z'));
     TextWindow* w = open(0, 0, path);
-    const QString shown = control(w)->toPlainText();
+    const QString shown = w->shownText();
+    EXPECT_EQ(shown.size(), qsizetype(kTextViewerMaxBytes) + 1 + truncationNote(kTextViewerMaxBytes, kTextViewerMaxBytes + (4 << 20)).size());
     EXPECT_TRUE(shown.endsWith(QStringLiteral("\n") + truncationNote(kTextViewerMaxBytes, kTextViewerMaxBytes + (4 << 20))))
         << shown.right(60).toStdString();
 }
@@ -303,7 +308,12 @@ TEST_F(TextWindowTest, LongTextScrollsVertically)
         lines += "line " + std::to_string(i) + "\r\n";
     TextWindow* w = open(0, 0, scratch_.write("long.txt", lines));
     EXPECT_GT(control(w)->verticalScrollBar()->maximum(), 0);
-    EXPECT_EQ(control(w)->document()->blockCount(), 501);
+    EXPECT_EQ(w->shownText().count(QLatin1Char('\n')), 500);
+    // The last line can be scrolled to and shows.
+    control(w)->moveCursor(QTextCursor::End);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(control(w)->viewport()->rect().contains(control(w)->cursorRect()));
+    EXPECT_GT(control(w)->verticalScrollBar()->value(), 0);
 }
 
 TEST_F(TextWindowTest, ClosingOneWindowDeletesItAndLeavesTheOthers)
@@ -325,9 +335,88 @@ TEST_F(TextWindowTest, AMegabyteWithoutLineBreaksWrapsAnywhere)
     const std::string bytes(std::size_t { 1 } << 20, '\x80');
     TextWindow* w = open(0, 0, scratch_.write("blob.bin", bytes));
     w->repaint();
-    EXPECT_EQ(control(w)->toPlainText().size(), qsizetype(bytes.size()));
+    EXPECT_EQ(w->shownText().size(), qsizetype(bytes.size()));
     // Wrapping at word boundaries is what made such text take minutes.
     EXPECT_EQ(control(w)->wordWrapMode(), QTextOption::WrapAnywhere);
+}
+
+// How a text goes into the control: lines share blocks up to the block
+// length, and a longer line is cut, after a blank where there is one near the
+// end of the block, never inside a surrogate pair.
+TEST(ViewerTextLayout, BlocksOfBoundedLength)
+{
+    const QString ls(QChar::LineSeparator);
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80"); // two UTF-16 units
+    const struct {
+        const char* name;
+        QString text;
+        qsizetype blockChars;
+        QString laidOut;
+        std::vector<qsizetype> splits;
+    } cases[] = {
+        { "empty", "", 8, "", {} },
+        { "short lines share a block", "ab\ncd\nef", 8, "ab" + ls + "cd" + ls + "ef", {} },
+        { "the line that does not fit starts a block", "abcd\nefgh", 8, "abcd\nefgh", {} },
+        { "then joins the next", "abcd\nefgh\nij", 8, "abcd\nefgh" + ls + "ij", {} },
+        { "every kind of paragraph end", QString("a\rb") + QChar(QChar::ParagraphSeparator) + "c", 8,
+          "a" + ls + "b" + ls + "c", {} },
+        { "a last line end", "ab\n", 8, "ab" + ls, {} },
+        { "a long line is cut", "abcdefghijklmnopqrst", 8, "abcdefghijklmnopqrst", { 8, 16 } },
+        { "a long line after short ones", "ab\nabcdefghij", 8, "ab\nabcdefghij", { 11 } },
+        { "after a blank near the end", "aaaaaaaaaaaaa bbbbbbbbbbbbbb", 16, "aaaaaaaaaaaaa bbbbbbbbbbbbbb", { 14 } },
+        { "not after a blank far from it", "aaaa bbbbbbbbbbbbbbbbbbbbbbb", 16, "aaaa bbbbbbbbbbbbbbbbbbbbbbb", { 16 } },
+        { "not inside a surrogate pair", "x" + smile.repeated(10), 8, "x" + smile.repeated(10), { 7, 15 } },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ViewerText v = layoutViewerText(c.text, c.blockChars);
+        EXPECT_EQ(v.text, c.laidOut);
+        EXPECT_EQ(v.splits, c.splits);
+        EXPECT_FALSE(v.wrapAnywhere);
+    }
+    EXPECT_TRUE(layoutViewerText(QString(2000, QLatin1Char('x'))).wrapAnywhere);
+}
+
+// The control shows the file's text whatever its shape, in blocks of bounded
+// length, and copies it as the file has it: without line ends where a line was
+// cut into blocks.
+TEST_F(TextWindowTest, EveryShapeOfTextShowsWholeInBoundedBlocks)
+{
+    std::string shortLines;
+    for (int i = 0; i < 20000; ++i)
+        shortLines += "line " + std::to_string(i) + (i % 3 ? "\n" : "\r\n");
+    std::string mixed = std::string(3 * kViewerBlockChars + 17, 'j') + "\n" + shortLines.substr(0, 5000);
+    for (int i = 0; i < 3000; ++i)
+        mixed += "word\xE4\xB8\xAD \xF0\x9F\x98\x80 ";
+    const struct {
+        const char* name;
+        std::string bytes;
+    } cases[] = {
+        { "one long line, no blanks", std::string(std::size_t { 1 } << 20, '{') },
+        { "one long line with blanks", [] { std::string s; for (int i = 0; i < 100000; ++i) s += "ab cd, "; return s; }() },
+        { "many short lines", shortLines },
+        { "long and short lines, wide characters", mixed },
+        { "lone carriage returns", "one\rtwo\rthree" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = scratch_.write("shape.txt", c.bytes);
+        QString expected = textForViewer(path, kWestern);
+        expected.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        TextWindow* w = open(0, 0, path);
+        EXPECT_EQ(w->shownText(), expected);
+        const QTextDocument* document = control(w)->document();
+        int longest = 0;
+        for (QTextBlock b = document->begin(); b.isValid(); b = b.next())
+            longest = std::max(longest, b.length() - 1);
+        EXPECT_LE(longest, kViewerBlockChars);
+        EXPECT_LE(document->blockCount(), 2 * expected.size() / kViewerBlockChars + 2);
+
+        control(w)->selectAll();
+        control(w)->copy();
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), expected);
+        w->close();
+    }
 }
 
 } // namespace
