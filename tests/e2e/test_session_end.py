@@ -77,8 +77,9 @@ def start_with_changes(s, program, sound="NULL"):
         f.write(f"300,100,200,128,64,1,0,1,1,{sound} NULL\n")
     proc = s.start(program)
     wid = s.find_window("Tassio")
-    x, y, _, _ = s.window_geometry(wid)
-    s.xdotool("mousemove", "--sync", str(x + 47), str(y + 47), "mousedown", "1")
+    # Pressed with the program stopped: on a busy machine the figure may
+    # otherwise swing away between where it was read and the press.
+    s.press_on(proc, wid, 47, 47)
     s.xdotool("mousemove", "--sync", "150", "650", "mouseup", "1")
     s.wait_hanging_from(wid, 102, 474, 128)
     picture = os.path.join(s.tmp, "dropped dog.bmp")
