@@ -6,7 +6,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 PREFIX     ?= /usr/local
 
-.PHONY: all deps deb-deps configure build run test test-sanitize bench soak fuzz install uninstall deb test-deb clean
+.PHONY: all deps deb-deps configure build run test test-fresh test-sanitize bench soak fuzz install uninstall deb test-deb clean
 
 all: build
 
@@ -26,8 +26,19 @@ build: configure
 run: build
 	@cd $(BUILD) && ./tassio
 
+# Every test but the soak (make soak), the end-to-end scripts in parallel.
 test: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE soak
+
+# make test from a clean clone of HEAD inside a fresh Debian 12 root
+# (debootstrap minbase, cached in /var/cache/tassio). Needs root; says so and
+# does nothing otherwise.
+test-fresh:
+	@if [ "$$(id -u)" -ne 0 ]; then \
+	    echo "test-fresh: SKIP: needs root (debootstrap, chroot and mounting /proc, /sys and /dev in the test root); run it as root or with sudo"; \
+	else \
+	    $(MAKE) --no-print-directory deb-deps && ./tools/test-fresh.sh; \
+	fi
 
 # The unit and widget tests, and the end-to-end tests against the program, all
 # built with AddressSanitizer and UndefinedBehaviorSanitizer (the soak aside).
@@ -50,7 +61,7 @@ bench: build
 	@/usr/bin/python3 bench/wakeups.py $(BUILD)/tassio 10 3
 	@/usr/bin/python3 bench/standstill.py $(BUILD)/tassio 3
 
-# A long run under Xvfb: make soak SECONDS=3600 (two minutes by default)
+# A long run under Xvfb: make soak SECONDS=3600 (two minutes by default).
 soak: build
 	@/usr/bin/python3 tests/e2e/soak.py $(BUILD)/tassio $(or $(SECONDS),120)
 

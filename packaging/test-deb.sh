@@ -15,7 +15,6 @@ suite=bookworm
 mirror=${TASSIO_DEB_MIRROR:-http://deb.debian.org/debian}
 security=${TASSIO_DEB_SECURITY_MIRROR:-http://deb.debian.org/debian-security}
 cache=${TASSIO_DEB_CACHE:-/var/cache/tassio}
-base=$cache/$suite-minbase.tar
 archives=$cache/apt-archives
 
 fail() {
@@ -60,14 +59,7 @@ trap cleanup EXIT
 trap 'exit 1' INT TERM HUP
 
 started=$(date +%s)
-if [ ! -f "$base" ]; then
-    echo "== debootstrap --variant=minbase $suite (once; kept in $base)"
-    debootstrap --variant=minbase "$suite" "$work/base" "$mirror" >"$work/debootstrap.log" 2>&1 ||
-        { tail -n 30 "$work/debootstrap.log"; fail "debootstrap"; }
-    chroot "$work/base" apt-get clean
-    tar -C "$work/base" -cf "$base.tmp" . && mv "$base.tmp" "$base"
-    rm -rf "$work/base"
-fi
+base=$("$(dirname "$0")/base-root.sh" "$cache" "$suite" "$mirror") || fail "no base root"
 
 echo "== a fresh root from $base"
 mkdir "$root"

@@ -36,6 +36,30 @@ def pattern_image(width=WIDTH, height=HEIGHT):
     return img
 
 
+def isolated_env(folder, **extra):
+    """The environment of one test session: everything a program could share
+    with another session, or with the desktop the tests run in, lies in the
+    session's own folder or is cut off. Scripts run in parallel, each with
+    its own sessions, and get this from Session without asking."""
+    env = dict(os.environ, HOME=folder, XDG_RUNTIME_DIR=folder,
+               XDG_CONFIG_HOME=os.path.join(folder, "config"), XDG_CACHE_HOME=os.path.join(folder, "cache"),
+               XDG_DATA_HOME=os.path.join(folder, "data"), XDG_STATE_HOME=os.path.join(folder, "state"),
+               TMPDIR=folder,
+               # No sound server unless the session starts one; nothing listens here.
+               PULSE_SERVER="unix:" + os.path.join(folder, "no-pulse"),
+               # Nor a D-Bus session bus: the program would otherwise find the
+               # desktop's (its tray and theme use it) or start one per display.
+               DBUS_SESSION_BUS_ADDRESS="unix:path=" + os.path.join(folder, "no-session-bus"),
+               # Neither the machine's logind: a locked or inactive session
+               # outside would put the figure to sleep.
+               DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + os.path.join(folder, "no-system-bus"))
+    for name in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "SESSION_MANAGER", "AT_SPI_BUS_ADDRESS", "XAUTHORITY",
+                 "PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR", "PULSE_RUNTIME_PATH", "DISPLAY"):
+        env.pop(name, None)
+    env.update(extra)
+    return env
+
+
 class Skip(Exception):
     """A test that cannot run here (a program it needs will not start)."""
 
@@ -52,6 +76,7 @@ while [ ! -S "$XDG_RUNTIME_DIR/pipewire-0" ]; do
     sleep 0.05
 done
 wireplumber & wp=$!
+echo $wp > "$1/wireplumber.pid"
 pipewire-pulse & pp=$!
 echo $pp > "$1/pipewire-pulse.pid"
 wait
@@ -106,6 +131,11 @@ class Session:
         self.procs = []
         self.groups = []  # process groups to end as a whole
         self.tmp = tempfile.mkdtemp(prefix="tassio-e2e-")
+        # Sanitizer reports land here, from whichever user a test runs the
+        # program as.
+        self.reports = os.path.join(self.tmp, "reports")
+        os.mkdir(self.reports)
+        os.chmod(self.reports, 0o1777)
 
     def _server_command(self, wfd):
         if self.server == "xvfb":
@@ -152,15 +182,7 @@ class Session:
                 raise Skip(why)
             raise RuntimeError(why)
         self.display_name = ":" + number.decode().strip()
-        self.env = dict(os.environ, DISPLAY=self.display_name, HOME=self.tmp,
-                        XDG_RUNTIME_DIR=self.tmp, XDG_CONFIG_HOME=os.path.join(self.tmp, "config"))
-        self.env.pop("WAYLAND_DISPLAY", None)
-        self.env.pop("QT_QPA_PLATFORM", None)
-        self.env["PULSE_SERVER"] = "unix:" + os.path.join(self.tmp, "no-pulse")
-        # Neither the machine's logind nor its session's screen saver: a
-        # locked or inactive session outside would put the figure to sleep.
-        self.env["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=" + os.path.join(self.tmp, "no-system-bus")
-        self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + os.path.join(self.tmp, "no-session-bus")
+        self.env = isolated_env(self.tmp, DISPLAY=self.display_name)
         try:
             if self.sound == "pulseaudio":
                 self._start_pulseaudio()
@@ -228,9 +250,9 @@ class Session:
         reported for the programs of this session (a sanitizer build only):
         their log files, and reports that went to a program's output."""
         found = []
-        for name in sorted(os.listdir(self.tmp)):
+        for name in sorted(os.listdir(self.reports)):
             if name.startswith(("asan.", "ubsan.")):
-                with open(os.path.join(self.tmp, name), errors="replace") as f:
+                with open(os.path.join(self.reports, name), errors="replace") as f:
                     found.append(f"--- {name}\n{f.read()}")
         for p in self.procs:
             if p.stdout is None or p.poll() is None:
@@ -247,7 +269,6 @@ class Session:
         os.makedirs(runtime, mode=0o700, exist_ok=True)
         self.env["XDG_RUNTIME_DIR"] = runtime
         self.env["PULSE_SERVER"] = "unix:" + os.path.join(runtime, "pulse", "native")
-        self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         pa = subprocess.Popen(
             ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
              "--load=module-native-protocol-unix",
@@ -268,9 +289,14 @@ class Session:
         os.makedirs(runtime, mode=0o700, exist_ok=True)
         self.env["XDG_RUNTIME_DIR"] = runtime
         self.env["PULSE_SERVER"] = "unix:" + os.path.join(runtime, "pulse", "native")
-        self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
-        for name in ("PIPEWIRE_REMOTE", "PIPEWIRE_RUNTIME_DIR"):
-            self.env.pop(name, None)
+        # The session manager's Bluetooth part needs logind's session folder
+        # (/run/systemd/sessions): where none is, as in a container or a bare
+        # chroot, wireplumber gives up at start and no sink can become the
+        # default. The tests play into a null sink; Bluetooth stays off.
+        bluetooth = os.path.join(self.env["XDG_CONFIG_HOME"], "wireplumber", "bluetooth.lua.d")
+        os.makedirs(bluetooth, exist_ok=True)
+        with open(os.path.join(bluetooth, "90-enable-all.lua"), "w") as f:
+            f.write("-- No Bluetooth monitor in a test session.\n")
         log_path = os.path.join(self.tmp, "pipewire.log")
         with open(log_path, "wb") as log:
             pw = subprocess.Popen(["dbus-run-session", "--", "sh", "-c", PIPEWIRE_STACK, "stack", self.tmp],
@@ -287,8 +313,23 @@ class Session:
         except AssertionError:
             raise Skip(f"the PipeWire stack did not answer within 15 s: {self._tail(log_path)}")
         self.pactl("load-module", "module-null-sink", "sink_name=nul")
-        self.pactl("set-default-sink", "nul")
-        self.wait_for(lambda: "Default Sink: nul" in self.pactl("info"), 10, "PipeWire's null sink did not appear")
+
+        def default_sink():
+            # Only the session manager can make a sink the default.
+            if not self._alive("wireplumber.pid"):
+                raise AssertionError(f"wireplumber exited: {self._tail(log_path)}")
+            self.pactl("set-default-sink", "nul")
+            return "Default Sink: nul" in self.pactl("info")
+        self.wait_for(default_sink, 10, lambda: "PipeWire's null sink did not become the default sink: "
+                                                f"{self.pactl('list', 'short', 'sinks')!r}; {self._tail(log_path)}")
+
+    def _alive(self, pid_file):
+        try:
+            with open(os.path.join(self.tmp, pid_file)) as f:
+                pid = int(f.read())
+        except (OSError, ValueError):
+            return True  # not started yet
+        return process_state(pid) not in (None, "Z")
 
     def pulse_server_pid(self):
         """The process that speaks the PulseAudio protocol to the program."""
@@ -306,7 +347,11 @@ class Session:
             return "(no log)"
 
     def pactl(self, *args):
-        r = subprocess.run(["pactl", *args], env=self.env, capture_output=True, text=True)
+        try:
+            r = subprocess.run(["pactl", *args], env=self.env, capture_output=True, text=True,
+                               timeout=10 * TIME_SCALE)
+        except subprocess.TimeoutExpired:
+            raise AssertionError(f"pactl {' '.join(args)} got no answer from the sound server in 10 s")
         return r.stdout
 
     def set_mode(self, width, height):
@@ -351,16 +396,22 @@ class Session:
         return Image.frombytes("RGB", (w, h), raw.data, "raw", "BGRX")
 
     @staticmethod
-    def wait_for(pred, timeout, message):
+    def wait_for(pred, timeout, message, every=None):
         """Polls pred until it gives something true, and returns that; fails
         with message (a string, or a function giving one, called then) when
-        timeout seconds pass first."""
+        timeout seconds pass first. every: a fixed interval, for predicates
+        that must see each change (a window's every place)."""
         end = time.time() + timeout * TIME_SCALE
+        # Otherwise quick at first, then no faster than a tenth of a second:
+        # many predicates start a process (xdotool, pactl), and on a busy
+        # machine polling would take the CPU from what is waited for.
+        nap = every or 0.01
         while time.time() < end:
             v = pred()
             if v:
                 return v
-            time.sleep(0.01)
+            time.sleep(nap)
+            nap = every or min(nap * 1.5, 0.1)
         raise AssertionError(message() if callable(message) else message)
 
     def repaint_screen(self):
@@ -398,7 +449,7 @@ class Session:
             if not seen or seen[-1] != (x, y):
                 seen.append((x, y))
             return len(seen) >= count
-        self.wait_for(enough, timeout, f"the window took only {len(seen)} of {count} positions")
+        self.wait_for(enough, timeout, lambda: f"the window took only {len(seen)} of {count} positions", every=0.005)
         return seen
 
     def wait_hanging_from(self, wid, anchor_x, anchor_y, length, timeout=10):
@@ -421,7 +472,8 @@ class Session:
                 moves[0] += 1
                 moves[1] = now
             return moves[0] >= count
-        self.wait_for(moved_enough, timeout, f"the figure moved only {moves[0]} of {count} times")
+        self.wait_for(moved_enough, timeout, lambda: f"the figure moved only {moves[0]} of {count} times",
+                      every=0.005)
 
     def wait_active(self, wid, timeout=10):
         """Waits until the window manager calls the window active and the X
@@ -449,7 +501,9 @@ class Session:
         shutil.copy2(binary, target)
         return target
 
-    def start(self, program, extra_env=None):
+    def start(self, program, extra_env=None, prefix=()):
+        """Starts the program in its folder; prefix goes before it on the
+        command line (setpriv, say)."""
         env = dict(self.env)
         # The tests find the panel by its Chinese title: the program shows its
         # Chinese texts, in a UTF-8 locale every system has (window titles
@@ -458,27 +512,60 @@ class Session:
             env.pop(name, None)
         env.update(LANG="C.UTF-8", LANGUAGE="zh_CN")
         # In a sanitizer build the reports go to files that the session checks.
-        for var, prefix in (("ASAN_OPTIONS", "asan"), ("UBSAN_OPTIONS", "ubsan")):
+        for var, name in (("ASAN_OPTIONS", "asan"), ("UBSAN_OPTIONS", "ubsan")):
             options = [o for o in env.get(var, "").split(":") if o and not o.startswith("log_path=")]
-            env[var] = ":".join(options + ["log_path=" + os.path.join(self.tmp, prefix)])
+            env[var] = ":".join(options + ["log_path=" + os.path.join(self.reports, name)])
         env.update(extra_env or {})
-        p = subprocess.Popen([program], env=env, cwd=os.path.dirname(program),
+        p = subprocess.Popen([*prefix, program], env=env, cwd=os.path.dirname(program),
                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         self.procs.append(p)
         return p
 
     def xdotool(self, *args, check=True):
-        r = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True)
+        try:
+            r = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True,
+                               timeout=30 * TIME_SCALE)
+        except subprocess.TimeoutExpired:
+            raise AssertionError(f"xdotool {' '.join(args)} did not finish in 30 s")
         if check and r.returncode != 0:
             raise AssertionError(f"xdotool {' '.join(args)} failed: {r.stderr}")
         return r.stdout.strip()
 
-    def find_window(self, name, timeout=10, only_visible=True):
+    def find_window(self, name, timeout=20, only_visible=True):
+        """The first window whose title is name (a regular expression for
+        the whole title), in upper and lower case as given: xdotool ignores
+        case, and the message box "tassio" is not the figure "Tassio"."""
         def search():
             args = ["search"] + (["--onlyvisible"] if only_visible else []) + ["--name", f"^{name}$"]
             out = self.xdotool(*args, check=False)
-            return [int(w) for w in out.split()] if out else None
+            found = [int(w) for w in out.split()] if out else []
+            return [w for w in found if self._title_is(w, name)] or None
         return self.wait_for(search, timeout, f"no window named {name}")[0]
+
+    def window_title(self, wid):
+        """A window's title as the window manager shows it (_NET_WM_NAME in
+        UTF-8, else WM_NAME), or None for a window that has gone."""
+        from Xlib import error
+        w = self.d.create_resource_object("window", wid)
+        try:
+            prop = w.get_full_property(self.d.intern_atom("_NET_WM_NAME"), self.d.intern_atom("UTF8_STRING"))
+            if prop is not None:
+                value = prop.value
+                return value.decode("utf-8", "replace") if isinstance(value, bytes) else value
+            name = w.get_wm_name()
+            return name.decode("latin-1") if isinstance(name, bytes) else name
+        except error.XError:
+            return None
+
+    def _title_is(self, wid, name):
+        import re
+        title = self.window_title(wid)
+        if title is None:
+            return False
+        try:
+            return title == name or re.fullmatch(name, title) is not None
+        except re.error:
+            return False
 
     def watch_maps(self):
         """Starts listening for top-level windows being mapped; call before
@@ -504,19 +591,23 @@ class Session:
             time.sleep(0.0005)
         raise AssertionError(f"no window named {name} was mapped")
 
+    def activate(self, wid, attempts=3):
+        """Brings a window up front and waits until it has the keyboard, as a
+        click on it would. Under load an activation has been seen not to take
+        within seconds; asking again is what a user would do."""
+        for attempt in range(attempts):
+            # Not --sync: xdotool would wait for it without a deadline.
+            self.xdotool("windowactivate", str(wid), check=False)
+            try:
+                self.wait_active(wid, 5)
+                return
+            except AssertionError:
+                if attempt == attempts - 1:
+                    raise
+
     def close_panel(self):
         """Ends the program as a user would: the panel up front, then Esc."""
-        panel = self.find_window("设定", only_visible=False)
-        # Under load an activation has been seen not to take within seconds;
-        # asking again is what a user would do.
-        for attempt in range(3):
-            self.xdotool("windowactivate", "--sync", str(panel))
-            try:
-                self.wait_active(panel, 5)
-                break
-            except AssertionError:
-                if attempt == 2:
-                    raise
+        self.activate(self.find_window("设定", only_visible=False))
         self.xdotool("key", "Escape")
 
     def is_viewable(self, wid):
@@ -540,6 +631,17 @@ class Session:
 
         self.wait_for(settled, timeout, lambda: f"{what} did not settle: {seen[-3:]}")
         return seen[-1]
+
+    def press_on(self, proc, wid, dx, dy, button="1"):
+        """Presses a mouse button at (dx, dy) in a swinging window with the
+        program stopped, so that the press lands where the window was read to
+        be (the server then holds the pointer for it). Returns the window's
+        geometry at the press."""
+        with stopped(proc):
+            geometry = self.window_geometry(wid)
+            self.xdotool("mousemove", "--sync", str(geometry[0] + dx), str(geometry[1] + dy))
+            self.xdotool("mousedown", button)
+        return geometry
 
     def figure_pixels(self, proc, wid, colour):
         """Pixels of the colour in the figure window, with the program stopped."""
@@ -689,6 +791,32 @@ def stopped(proc):
         os.kill(proc.pid, signal.SIGCONT)
 
 
+def cpu_wait(pid):
+    """Seconds the process's main thread has spent runnable but waiting for a
+    CPU (the scheduler's run_delay); readable until the process is reaped."""
+    with open(f"/proc/{pid}/schedstat") as f:
+        return int(f.read().split()[1]) / 1e9
+
+
+def wait_exit(proc, timeout, what):
+    """Waits for the program to end, from now; returns (wall, own): seconds
+    until it ended, and of those the ones its main thread did not spend
+    waiting for a CPU. A busy machine adds to the first, only the program's
+    own work and waits make up the second. Fails, naming what, at timeout."""
+    start = time.time()
+    queued = cpu_wait(proc.pid)
+    # Read once ended but not yet reaped: a zombie keeps its counts.
+    end = start + timeout * TIME_SCALE
+    while process_state(proc.pid) not in ("Z", None) and time.time() < end:
+        time.sleep(0.005)
+    wall = time.time() - start
+    if process_state(proc.pid) != "Z":
+        raise AssertionError(f"{what}: the program still ran {timeout} s later")
+    queued = cpu_wait(proc.pid) - queued
+    proc.wait()
+    return wall, wall - queued
+
+
 def process_state(pid):
     try:
         with open(f"/proc/{pid}/stat") as f:
@@ -739,19 +867,20 @@ class Recorder:
         body = data[at + 8:]
         return array.array("h", body[:len(body) // 2 * 2])
 
-    def wait_until(self, seconds_after_quiet=0.0, sounds=1, timeout=10):
+    def wait_until(self, seconds_after_quiet=0.0, sounds=1, timeout=10, loud=0.0):
         """Waits until the recording holds the given number of sounds, each
-        ended, and then seconds_after_quiet seconds of silence; returns the
-        spans. With sounds=0, waits for that much recorded silence."""
+        ended, at least loud seconds of sound in all, and then
+        seconds_after_quiet seconds of silence; returns the spans. With
+        sounds=0, waits for that much recorded silence."""
         def done():
             samples = self.recorded()
             spans = self.spans(samples)
             length = len(samples) / self.rate
-            if len(spans) < sounds or (spans and spans[-1][1] >= length - 0.02):
+            if len(spans) < sounds or loud_seconds(spans) < loud or (spans and spans[-1][1] >= length - 0.02):
                 return None
             last = spans[-1][1] if spans else 0.0
             return (spans,) if length - last >= seconds_after_quiet else None
-        return self.s.wait_for(done, timeout, f"never heard {sounds} sound(s) end")[0]
+        return self.s.wait_for(done, timeout, f"never heard {sounds} sound(s) of {loud} s in all end")[0]
 
     def stop(self):
         """Returns the loud stretches as (start, end) seconds from the start;
@@ -776,6 +905,14 @@ class Recorder:
                 spans.append((start / 100.0, i / 100.0))
                 start = None
         return spans
+
+
+def loud_seconds(spans):
+    """How long the spans sound in all. A program whose threads wait for a
+    CPU longer than its 0.2 s of buffered sound (a heavily loaded machine)
+    underruns: the server plays silence meanwhile and the rest after it. So
+    one sound may come as several spans, but its length is kept."""
+    return sum(end - start for start, end in spans)
 
 
 def write_tone(path, seconds, freq=440, rate=22050):

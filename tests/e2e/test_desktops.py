@@ -14,7 +14,7 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import (Session, check, load_frames, pattern_image, pattern_pixel,  # noqa: E402
+from harness import (Session, check, isolated_env, load_frames, pattern_image, pattern_pixel,  # noqa: E402
                      run_tests, start_compositor, stopped)
 from test_swing import (check_cut_alternates, check_last_row_follows_the_ticks, check_one_size,  # noqa: E402
                         composite_matches, solid_figure)
@@ -209,10 +209,7 @@ class Weston:
         config = os.path.join(self.tmp, "weston.ini")
         with open(config, "w") as f:
             f.write(f"[shell]\nbackground-image={background}\nbackground-type=centered\npanel-position=none\n")
-        self.env = dict(os.environ, XDG_RUNTIME_DIR=self.tmp, HOME=self.tmp,
-                        XDG_CONFIG_HOME=os.path.join(self.tmp, "config"))
-        for name in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"):
-            self.env.pop(name, None)
+        self.env = isolated_env(self.tmp)
         self.log = os.path.join(self.tmp, "weston.log")
         with open(self.log, "w") as log:
             self.weston = subprocess.Popen(
@@ -331,7 +328,10 @@ def test_wayland_session():
                 shot.save(os.path.join(tempfile.gettempdir(), "tassio-weston.png"))
             check(stray == 0, f"weston: {stray} pixels beside the figure differ from the desktop")
             check(framed, "weston: the figure window does not show a frame over the desktop (a black box?)")
-        check(len(seen) > 1, f"the figure does not swing under weston: always at {seen}")
+        if len(seen) == 1:
+            # On a busy machine the program may not have ticked between the looks.
+            Session.wait_for(lambda: w.window("Tassio") and w.window("Tassio")[1:3] not in seen, 10,
+                             f"the figure does not swing under weston: always at {seen}")
         proc.terminate()
         proc.wait(timeout=10)
 

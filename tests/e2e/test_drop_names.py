@@ -84,7 +84,7 @@ def test_names_in_any_encoding_open_and_moves_are_answered_as_copies():
         text = s.wait_for(lambda: window_matching(s, r"caf.*\.txt$"), 10, "no text viewer for caf\\xe9.txt")
         s.wait_for(lambda: dark_pixels(s, text) > 100, 5, "the Latin-1 named file shows no text")
         viewer = s.wait_for(lambda: window_matching(s, r"\.bmp$"), 10, "no picture viewer for the GBK name")
-        s.xdotool("windowactivate", "--sync", str(viewer))
+        s.activate(viewer)
 
         def viewer_pixel():
             x, y, _, _ = s.window_geometry(viewer)

@@ -23,8 +23,7 @@ def start_dragged(s, program, line):
         f.write(line + "\n")
     proc = s.start(program)
     wid = s.find_window("Tassio")
-    x, y, w, h = s.window_geometry(wid)
-    s.xdotool("mousemove", "--sync", str(x + 47), str(y + 47), "mousedown", "1")
+    s.press_on(proc, wid, 47, 47)
     s.xdotool("mousemove", "--sync", "600", "500", "mouseup", "1")
     # Let go at (600, 500): the pivot is now 48 left of it and 48 + 128 above.
     s.wait_hanging_from(wid, 552, 324, 128)

@@ -3,6 +3,7 @@ a tray that comes late or restarts, a second start, a killed first instance,
 and settings that cannot be saved anywhere."""
 
 import os
+import pwd
 import signal
 import subprocess
 import sys
@@ -69,8 +70,7 @@ def test_corners_land_on_the_pivots_monitor():
         s.wait_for(on_second, 5, lambda: f"a pivot on the second monitor was not kept: centre {figure_centre(s, fig)}")
 
         panel = s.find_window("设定", only_visible=False)
-        s.xdotool("windowactivate", "--sync", str(panel))
-        s.wait_active(panel)
+        s.activate(panel)
         # The first corner button has the focus: space clicks it, and the
         # arrows move to the other corners of the group, clicking each.
         steps = [("space", "left", "top"), ("Down", "left", "bottom"), ("Right", "right", "bottom"),
@@ -97,12 +97,10 @@ def test_a_drag_across_monitors_moves_the_pivot_there():
         write_settings(program, "300,100,200,128,64,1,0,1,0,NULL NULL")
         proc = s.start(program)
         fig = s.find_window("Tassio")
-        time.sleep(0.3)
-        x, y, w, h = s.window_geometry(fig)
-        s.xdotool("mousemove", str(x + 40), str(y + 30))
-        s.xdotool("mousedown", "1")
+        # On a pixel every frame covers.
+        x, y, w, h = s.press_on(proc, fig, 47, 47)
         for step in range(1, 13):
-            s.xdotool("mousemove", str(x + 40 + step * 100), "400")
+            s.xdotool("mousemove", str(x + 47 + step * 100), "400")
             time.sleep(0.02)
         s.xdotool("mousemove", "1500", "400", "mouseup", "1")
 
@@ -340,21 +338,24 @@ def test_settings_that_cannot_be_saved_are_reported():
         blocker = os.path.join(s.tmp, "not-a-folder")
         open(blocker, "w").close()
         env = dict(XDG_CONFIG_HOME=blocker)
+        prefix = []
         if os.getuid() == 0:
-            # Root writes into any folder but on a read-only file system: the
-            # program's folder is mounted read-only in a namespace of its own.
-            probe = subprocess.run(["unshare", "--mount", "true"], capture_output=True, text=True)
-            check(probe.returncode == 0, f"as root this test needs a mount namespace (unshare): {probe.stderr}")
-            command = ["unshare", "--mount", "--propagation", "private", "sh", "-c",
-                       'mount --bind "$0" "$0" && mount -o remount,ro,bind "$0" && exec "$1"', folder, program]
+            # Root writes into any folder, so the program runs as nobody: the
+            # program's folder stays root's, and nobody gets a home and
+            # runtime folder of its own. No namespace or mount is needed, so
+            # this runs in a container or chroot too.
+            nobody = pwd.getpwnam("nobody")
+            own = os.path.join(s.tmp, "nobody")
+            os.mkdir(own, 0o700)
+            os.chown(own, nobody.pw_uid, nobody.pw_gid)
+            os.chmod(s.tmp, 0o711)
+            os.chmod(folder, 0o755)
+            env.update(HOME=own, XDG_RUNTIME_DIR=own, TMPDIR=own)
+            prefix = ["setpriv", f"--reuid={nobody.pw_uid}", f"--regid={nobody.pw_gid}", "--clear-groups",
+                      "--inh-caps=-all"]
         else:
             os.chmod(folder, 0o555)
-            command = [program]
-        full_env = dict(s.env, LANG="C.UTF-8", LANGUAGE="zh_CN", **env)
-        for name in ("LC_ALL", "LC_MESSAGES"):
-            full_env.pop(name, None)
-        proc = subprocess.Popen(command, env=full_env, cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        s.procs.append(proc)
+        proc = s.start(program, extra_env=env, prefix=prefix)
         try:
             s.find_window("Tassio")
             time.sleep(0.5)
@@ -362,14 +363,13 @@ def test_settings_that_cannot_be_saved_are_reported():
             box = s.find_window("tassio", timeout=10)
             s.screenshot().save(os.path.join(os.environ.get("TASSIO_SHOTS", s.tmp), "unsaved-box.png"))
             check(proc.poll() is None, "the program ended before the message was answered")
-            s.xdotool("windowactivate", "--sync", str(box))
-            s.wait_active(box)
+            s.activate(box)
             s.xdotool("key", "Return")
             proc.wait(timeout=10)
         finally:
             os.chmod(folder, 0o755)
         out = proc.stdout.read().decode(errors="replace")
-        check(proc.returncode == 1, f"exit status {proc.returncode}")
+        check(proc.returncode == 1, f"exit status {proc.returncode}: {out!r}")
         line = f"Tassio.ini could not be written in {folder} nor in {blocker}/tassio"
         check(line in out, f"stderr does not name both folders: {out!r}")
         check(not os.path.exists(settings_file(program)), "a settings file appeared")
@@ -423,8 +423,7 @@ def test_a_screen_of_two_device_pixels_to_a_pixel():
         # The top-left corner button: pivot (150, 20) logical, the figure at
         # rest 128 below it.
         panel = s.find_window("设定", only_visible=False)
-        s.xdotool("windowactivate", "--sync", str(panel))
-        s.wait_active(panel)
+        s.activate(panel)
         s.xdotool("key", "space")
         s.wait_for(lambda: near((150, 20)), 5, lambda: f"top left corner: the window is at {s.window_geometry(fig)[:2]}")
         finish(s, proc)

@@ -414,6 +414,13 @@ TESTS = [test_a_fullscreen_window_on_its_monitor_and_the_ways_it_ends, test_a_fu
          test_the_session_services_over_dbus]
 
 if __name__ == "__main__":
-    if len(sys.argv) > 2:
-        TESTS = [t for t in TESTS if any(name in t.__name__ for name in sys.argv[2:])]
+    # Names after the program pick tests by part of their name; "-name" leaves
+    # them out, so that two runs, "a b" and "-a -b", share every test.
+    wanted = [n for n in sys.argv[2:] if not n.startswith("-")]
+    unwanted = [n[1:] for n in sys.argv[2:] if n.startswith("-")]
+    for name in wanted + unwanted:
+        if not any(name in t.__name__ for t in TESTS):
+            sys.exit(f"no test is named like {name!r}")
+    TESTS = [t for t in TESTS if (not wanted or any(n in t.__name__ for n in wanted))
+             and not any(n in t.__name__ for n in unwanted)]
     run_tests(TESTS)

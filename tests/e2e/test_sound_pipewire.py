@@ -11,7 +11,7 @@ import time
 import warnings
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Recorder, Session, check, run_tests  # noqa: E402
+from harness import Recorder, Session, check, run_tests, wait_exit  # noqa: E402
 from xdnd import drop_files  # noqa: E402
 
 with warnings.catch_warnings():
@@ -55,28 +55,64 @@ def peak(samples, a, b):
     return max((abs(v) for v in samples[max(a, 0):max(b, 0)]), default=0)
 
 
+def dropout(samples, span, freq=440, amplitude=0.5):
+    """Where the recording of one continuous tone has a piece missing or added,
+    or None. PipeWire's graph drops or pads whole cycles (tens of ms) when its
+    threads miss a deadline on an overloaded machine, and sometimes loses the
+    first cycle of a stream while the sink wakes: a silent stretch inside the
+    tone, a period of the wrong length, or a step no sine of this pitch takes
+    (its start cut off mid-wave). The program sends no such thing."""
+    first, last = span
+    block = REC_RATE // 200  # 5 ms
+    for i in range(first, last - block, block):
+        if max(abs(v) for v in samples[i:i + block]) < 3000:
+            return f"{(i - first) / REC_RATE:.3f} s into the tone: silence"
+    steepest = 2 * math.pi * freq * amplitude * 32767 / REC_RATE
+    for i in range(max(first - 1, 1), min(last + 2, len(samples))):
+        if abs(samples[i] - samples[i - 1]) > 3 * steepest:
+            return f"{(i - first) / REC_RATE:.3f} s into the tone: a step of {samples[i] - samples[i - 1]}"
+    period = REC_RATE / freq
+    ups = [i for i in range(first + 1, last) if samples[i - 1] < 0 <= samples[i]]
+    for a, b in zip(ups, ups[1:]):
+        if abs(b - a - period) > 3:
+            return f"{(a - first) / REC_RATE:.3f} s into the tone: a period of {b - a} samples, not {period:.0f}"
+    return None
+
+
+def record_start_sound(s, layout, attempts=3):
+    """The samples recorded while the program plays a 0.5 s tone in the given
+    layout at start, and the tone's span. A recording with a dropout is not a
+    measurement of the program: it is made again, at most attempts times."""
+    seen = []
+    for attempt in range(attempts):
+        program = s.install_program(BINARY)
+        tone = os.path.join(s.tmp, f"tone-{layout}.wav")
+        write_wav(tone, layout, 0.5)
+        write_settings(program, f"-1,-1,100,128,64,1,0,1,0,{tone} NULL")
+        rec = Recorder(s, os.path.join(s.tmp, f"rec-{layout}-{attempt}.wav"), rate=REC_RATE)
+        rec.wait_until(seconds_after_quiet=0.3, sounds=0)
+        proc = s.start(program)
+        s.find_window("Tassio")
+        rec.wait_until(seconds_after_quiet=0.35, sounds=1)
+        rec.stop()
+        s.close_panel()
+        proc.wait(timeout=10)
+        span = heard_tone(rec.samples)
+        check(span is not None, f"{layout}: nothing heard")
+        where = dropout(rec.samples, span)
+        if where is None:
+            return rec.samples, span
+        seen.append(where)
+        print(f"  {layout}: the recording has a dropout ({where}); recorded again", flush=True)
+    raise AssertionError(f"{layout}: every recording had a dropout: {seen}")
+
+
 def test_8bit_and_companded_sounds_end_without_a_click():
     # The 16-bit tone is the yardstick for the level of the others.
     results = {}
     with Session(sound="pipewire") as s:
         for layout in ("s16", "u8", "ulaw", "alaw"):
-            program = s.install_program(BINARY)
-            tone = os.path.join(s.tmp, f"tone-{layout}.wav")
-            write_wav(tone, layout, 0.5)
-            write_settings(program, f"-1,-1,100,128,64,1,0,1,0,{tone} NULL")
-            rec = Recorder(s, os.path.join(s.tmp, f"rec-{layout}.wav"), rate=REC_RATE)
-            time.sleep(0.3)
-            proc = s.start(program)
-            s.find_window("Tassio")
-            time.sleep(1.2)
-            rec.stop()
-            s.close_panel()
-            proc.wait(timeout=10)
-
-            samples = rec.samples
-            span = heard_tone(samples)
-            check(span is not None, f"{layout}: nothing heard")
-            first, last = span
+            samples, (first, last) = record_start_sound(s, layout)
             ms = REC_RATE // 1000
             results[layout] = {
                 "length": (last - first + 1) / REC_RATE,
@@ -135,19 +171,17 @@ def test_a_stopped_server_delays_neither_a_drop_nor_the_exit():
 
         s.close_panel()
         pressed = time.time()
-        try:
-            proc.wait(timeout=20)
-        except Exception:
-            pass
-        took = time.time() - pressed
-        exited = proc.poll() is not None
+        # The program waits for the exit sound at most its length and a
+        # grace; what a busy machine keeps it waiting for a CPU is not its own.
+        took, own = wait_exit(proc, 20, "exit with the server stopped")
         saved = os.path.exists(os.path.join(os.path.dirname(program), "Tassio.ini")) and \
             os.stat(os.path.join(os.path.dirname(program), "Tassio.ini")).st_mtime >= pressed - 0.05
         print(f"stopped server: viewer opened {opened:.2f} s after the drop, figure at {len(positions)} places "
-              f"in the next second, exit {took:.2f} s after Esc (exit sound 0.8 s)", flush=True)
+              f"in the next second, exit {took:.2f} s after Esc ({own:.2f} s not waiting for a CPU; "
+              f"exit sound 0.8 s)", flush=True)
         check(opened <= 1.0, f"viewer opened {opened:.2f} s after the drop")
         check(len(positions) >= 10, f"the figure stood still after the drop: {len(positions)} places in 1 s")
-        check(exited and took <= 0.8 + 1.0, f"exit took {took:.2f} s with the server stopped")
+        check(own <= 0.8 + 1.0, f"exit took {took:.2f} s with the server stopped, {own:.2f} s of it the program's own")
         check(saved, "settings not written")
 
 
@@ -169,18 +203,12 @@ def test_a_stopped_server_delays_neither_start_up_nor_sigterm():
         before = os.stat(settings).st_mtime
         time.sleep(0.05)
         proc.send_signal(signal.SIGTERM)
-        sent = time.time()
-        try:
-            proc.wait(timeout=20)
-        except Exception:
-            pass
-        took = time.time() - sent
-        exited = proc.poll() is not None
+        took, own = wait_exit(proc, 20, "SIGTERM with the server stopped")
         print(f"stopped server: first painted figure {first_paint * 1000:.0f} ms after exec with a start sound, "
-              f"exit {took:.2f} s after SIGTERM", flush=True)
+              f"exit {took:.2f} s after SIGTERM ({own:.2f} s not waiting for a CPU)", flush=True)
         check(first_paint <= 2.0, f"first paint {first_paint:.2f} s after exec")
         check(len(positions) >= 10, f"the figure stood still: {len(positions)} places in 1 s")
-        check(exited and took <= 1.0, f"exit took {took:.2f} s after SIGTERM")
+        check(own <= 1.0, f"exit took {took:.2f} s after SIGTERM, {own:.2f} s of it the program's own")
         check(os.stat(settings).st_mtime > before, "settings not written")
 
 

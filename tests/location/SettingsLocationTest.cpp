@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include "Unprivileged.h"
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <string>
@@ -185,12 +189,24 @@ TEST(ChooseSettingsPath, AsksTheRealFileSystem)
 
 TEST(ChooseSettingsPath, ReadOnlyFolderForAnOrdinaryUser)
 {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root may write into a folder of mode 0555";
     TempFolder folder;
+    ASSERT_FALSE(folder.path.empty());
+    const auto as = unprivileged::ids();
+    ASSERT_EQ(::chown(folder.path.c_str(), as.uid, as.gid), 0);
     ASSERT_EQ(::chmod(folder.path.c_str(), 0555), 0);
-    EXPECT_EQ(chooseSettingsPath(folder.path + "/tassio", "/c", "/home/u"), "/c/tassio/Tassio.ini");
-    ::chmod(folder.path.c_str(), 0700);
+    EXPECT_AS_ORDINARY_USER([&]() -> std::string {
+        std::string faults;
+        const std::string chosen = chooseSettingsPath(folder.path + "/tassio", "/c", "/home/u");
+        if (chosen != "/c/tassio/Tassio.ini")
+            faults += "a folder of mode 0555 gave " + chosen + "; ";
+        // Writable again, the same folder is chosen: the mode decided.
+        if (::chmod(folder.path.c_str(), 0755) != 0)
+            return faults + "chmod 0755 failed: " + std::strerror(errno);
+        const std::string writable = chooseSettingsPath(folder.path + "/tassio", "/c", "/home/u");
+        if (writable != folder.path + "/Tassio.ini")
+            faults += "the folder made writable gave " + writable;
+        return faults;
+    });
 }
 
 TEST(ChooseSettingsPath, ReadsTheEnvironment)

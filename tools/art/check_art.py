@@ -17,7 +17,7 @@ import os
 import struct
 import sys
 import xml.etree.ElementTree as ET
-from collections import deque
+from itertools import groupby
 
 FRAME = 96
 FIGURES = ("girl", "boy", "cat", "amulet")
@@ -96,28 +96,57 @@ def read_bmp8(path, want_w, want_h):
     return rows
 
 
+def white_runs(row):
+    """[start, end) of each stretch of pure white in one row."""
+    runs, x = [], 0
+    for white, group in groupby(row, WHITE.__eq__):
+        n = len(list(group))
+        if white:
+            runs.append((x, x + n))
+        x += n
+    return runs
+
+
 def white_regions(rows):
     """Connected (4-neighbour) areas of pure white that do not reach the border.
-    Yields (size, (x, y) of the first pixel)."""
+    Yields (size, (x, y) of the first pixel), in reading order.
+    Works on runs of white rather than pixels: a frame has a few runs a row,
+    and thousands of white pixels."""
     h, w = len(rows), len(rows[0])
-    seen = [[False] * w for _ in range(h)]
-    for y0 in range(h):
-        for x0 in range(w):
-            if seen[y0][x0] or rows[y0][x0] != WHITE:
-                continue
-            seen[y0][x0] = True
-            queue, size, border = deque([(x0, y0)]), 0, False
-            while queue:
-                x, y = queue.popleft()
-                size += 1
-                if x in (0, w - 1) or y in (0, h - 1):
-                    border = True
-                for nx, ny in ((x + 1, y), (x - 1, y), (x, y + 1), (x, y - 1)):
-                    if 0 <= nx < w and 0 <= ny < h and not seen[ny][nx] and rows[ny][nx] == WHITE:
-                        seen[ny][nx] = True
-                        queue.append((nx, ny))
-            if not border:
-                yield size, (x0, y0)
+    parent = []
+
+    def find(i):
+        while parent[i] != i:
+            parent[i] = parent[parent[i]]
+            i = parent[i]
+        return i
+
+    runs = []  # (y, start, end) of every run, in reading order
+    above = []  # (start, end, run number) of the row before
+    for y, row in enumerate(rows):
+        here = []
+        for start, end in white_runs(row):
+            n = len(runs)
+            runs.append((y, start, end))
+            parent.append(n)
+            for a_start, a_end, a in above:
+                if a_start < end and start < a_end:  # share at least one column
+                    ra, rn = find(a), find(n)
+                    if ra != rn:
+                        parent[max(ra, rn)] = min(ra, rn)
+            here.append((start, end, n))
+        above = here
+    regions = {}
+    for n, (y, start, end) in enumerate(runs):
+        r = find(n)
+        size, border = regions.get(r, (0, False))
+        regions[r] = (size + end - start, border or y in (0, h - 1) or start == 0 or end == w)
+    # A region's root is its lowest-numbered run, the first in reading order.
+    for r in sorted(regions):
+        size, border = regions[r]
+        if not border:
+            y, start, _ = runs[r]
+            yield size, (start, y)
 
 
 def frame_problems(rows, min_figure_pixels=MIN_FIGURE_PIXELS):
@@ -131,7 +160,7 @@ def frame_problems(rows, min_figure_pixels=MIN_FIGURE_PIXELS):
         corners = [p for p in ((0, 0), (w - 1, 0), (0, h - 1), (w - 1, h - 1)) if p in clipped]
         what = "corner not white" if corners else "figure touches the frame edge"
         problems.append("%s at %s (%d edge pixels not white)" % (what, clipped[0], len(clipped)))
-    figure = sum(1 for r in rows for p in r if p != WHITE)
+    figure = sum(len(r) - r.count(WHITE) for r in rows)
     if figure < min_figure_pixels:
         problems.append("only %d figure pixels: frame is (nearly) empty" % figure)
     for size, at in white_regions(rows):
@@ -139,10 +168,14 @@ def frame_problems(rows, min_figure_pixels=MIN_FIGURE_PIXELS):
             problems.append("pinhole of %d px at %s" % (size, at))
         else:
             problems.append("white inside figure: %d px enclosed at %s" % (size, at))
+    # Only rows holding a pale colour are looked at pixel by pixel.
+    pale = {p for r in rows for p in set(r) if p != WHITE and min(p) >= NEAR_WHITE_MIN}
     for y in range(h):
+        if pale.isdisjoint(rows[y]):
+            continue
         for x in range(w):
             p = rows[y][x]
-            if p == WHITE or min(p) < NEAR_WHITE_MIN:
+            if p not in pale:
                 continue
             for dy in (-1, 0, 1):
                 for dx in (-1, 0, 1):
@@ -164,9 +197,9 @@ def figure_set_problems(name, frames):
     problems = []
     areas, centres = [], []
     for rows in frames:
-        pts = [(x, y) for y, r in enumerate(rows) for x, p in enumerate(r) if p != WHITE]
-        areas.append(len(pts))
-        centres.append(sum(x for x, _ in pts) / max(1, len(pts)))
+        xs = [x for r in rows for x, p in enumerate(r) if p != WHITE]
+        areas.append(len(xs))
+        centres.append(sum(xs) / max(1, len(xs)))
     mean = sum(areas) / len(areas)
     for k, a in enumerate(areas):
         if mean and abs(a - mean) > AREA_TOLERANCE * mean:
@@ -206,9 +239,11 @@ def size_pair_problems(rid, small, large):
     differ = 0
     figure = 0
     for y in range(FRAME):
-        for x in range(FRAME):
-            covered = sum(large[2 * y + dy][2 * x + dx] != WHITE for dy in (0, 1) for dx in (0, 1))
-            here = small[y][x] != WHITE
+        top = [p != WHITE for p in large[2 * y]]
+        bottom = [p != WHITE for p in large[2 * y + 1]]
+        for x, p in enumerate(small[y]):
+            covered = top[2 * x] + top[2 * x + 1] + bottom[2 * x] + bottom[2 * x + 1]
+            here = p != WHITE
             figure += here
             if here != (covered >= 2):
                 differ += 1
