@@ -327,7 +327,6 @@ bool DibImage::decodeRow(int r, uint32_t* out) const
 bool DibImage::hasData() const { return info_ != nullptr; }
 uint32_t DibImage::colourCount() const { return info_ ? info_->colourCount : 0; }
 uint32_t DibImage::imageSize() const { return info_ ? info_->imageSize : 0; }
-int DibImage::bitsPerPixel() const { return info_ ? info_->bits : 0; }
 
 int DibImage::GetImageSize(int& width, int& height) const
 {

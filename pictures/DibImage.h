@@ -39,7 +39,6 @@ public:
     // for palette images that give 0) and the pixel array's size in bytes.
     uint32_t colourCount() const;
     uint32_t imageSize() const;
-    int bitsPerPixel() const;
 
     // Files larger than this are not read at all.
     static constexpr std::size_t kMaxFileBytes = std::size_t { 512 } << 20;
