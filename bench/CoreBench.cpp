@@ -5,7 +5,8 @@
 
 #include "settings/AppSettings.h"
 #include "settings/SettingsFile.h"
-#include "swing/FigureCompositor.h"
+#include "raster/GrabCompositor.h"
+#include "swing/FigureFrames.h"
 #include "swing/PendulumMotion.h"
 
 #include <benchmark/benchmark.h>
@@ -20,15 +21,16 @@ static void BM_TickAndPaint(benchmark::State& state)
     settings.anchorX = 500;
     settings.anchorY = 300;
     PendulumMotion motion;
-    FigureCompositor compositor(motion.sinTable, motion.cosTable);
-    compositor.loadBuiltInFigure(0);
-    Bitmap first = Bitmap::colour(96, 96);
-    compositor.paint(3, 0, 0, &first);
+    FigureFrames frames(motion.sinTable, motion.cosTable);
+    frames.loadBuiltInFigure(0);
+    GrabCompositor compositor;
+    compositor.setFrames(frames.frames(), frames.masks(), FigureFrames::kFrameCount);
     WindowRect rect { 500, 428, 595, 523 };
+    compositor.composeFrame(3, rect.left, rect.top);
     for (auto _ : state) {
         rect = motion.tick(settings, rect);
-        const Bitmap& out = compositor.paint(PendulumMotion::frameIndex(settings.swingAngle), motion.prevWindowDX,
-                                             motion.prevWindowDY, nullptr);
+        const Bitmap& out = compositor.composeFrame(PendulumMotion::frameIndex(settings.swingAngle), rect.left,
+                                                    rect.top);
         benchmark::DoNotOptimize(out.colourRow(0));
     }
 }
@@ -44,9 +46,9 @@ static void BM_LoadPictureFigure(benchmark::State& state)
         return uint32_t(x & 0xFF) << 16 | uint32_t(y & 0xFF) << 8 | uint32_t((x ^ y) & 0xFF);
     }));
     PendulumMotion motion;
-    FigureCompositor compositor(motion.sinTable, motion.cosTable);
+    FigureFrames frames(motion.sinTable, motion.cosTable);
     for (auto _ : state)
-        benchmark::DoNotOptimize(compositor.loadPictureFigure(path));
+        benchmark::DoNotOptimize(frames.loadPictureFigure(path));
     std::remove(path);
     state.counters["megapixels"] = double(side) * side / 1e6;
 }

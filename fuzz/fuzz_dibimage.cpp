@@ -7,7 +7,7 @@
 #include "pictures/DibImage.h"
 #include "raster/Bitmap.h"
 #include "raster/MemoryDC.h"
-#include "swing/FigureCompositor.h"
+#include "swing/FigureFrames.h"
 #include "swing/PendulumMotion.h"
 
 #include <algorithm>
@@ -29,16 +29,32 @@ constexpr uint32_t kMarker = 0x00ABCDEF;
     std::abort();
 }
 
-bool sameFrames(const FigureCompositor& a, const Bitmap (&before)[FigureCompositor::kFrameCount])
+bool sameFrames(const FigureFrames& a, const Bitmap (&before)[FigureFrames::kFrameCount])
 {
-    for (int k = 0; k < FigureCompositor::kFrameCount; ++k) {
-        const Bitmap& x = a.frames[k];
+    for (int k = 0; k < FigureFrames::kFrameCount; ++k) {
+        const Bitmap& x = a.frame(k);
         const Bitmap& y = before[k];
         if (x.width() != y.width() || x.height() != y.height())
             return false;
         for (int r = 0; r < x.height(); ++r)
             if (!std::equal(x.colourRow(r), x.colourRow(r) + x.width(), y.colourRow(r)))
                 return false;
+    }
+    return true;
+}
+
+// Each mask is set exactly where its frame is not pure white.
+bool masksFollowFrames(const FigureFrames& a)
+{
+    for (int k = 0; k < FigureFrames::kFrameCount; ++k) {
+        const Bitmap& frame = a.frame(k);
+        const Bitmap& mask = a.mask(k);
+        if (!mask.isMonochrome() || mask.width() != frame.width() || mask.height() != frame.height())
+            return false;
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x)
+                if ((mask.monoRow(y)[x] != 0) != (frame.colourRow(y)[x] != FigureFrames::kTransparent))
+                    return false;
     }
     return true;
 }
@@ -77,26 +93,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // The same bytes through the file path, as a dropped or chosen picture.
     fuzzing::writeWhole(path, data, size);
-    // One compositor for the whole run: its frames are whatever the last
+    // One set of frames for the whole run: they are whatever the last
     // accepted picture made of them, which a refused one must leave alone.
-    static FigureCompositor compositor = [] {
-        FigureCompositor c(motion.sinTable, motion.cosTable);
+    static FigureFrames frames = [] {
+        FigureFrames c(motion.sinTable, motion.cosTable);
         c.loadBuiltInFigure(0);
         return c;
     }();
-    Bitmap before[FigureCompositor::kFrameCount];
-    for (int k = 0; k < FigureCompositor::kFrameCount; ++k)
-        before[k] = compositor.frames[k];
-    int result = compositor.loadPictureFigure(path);
-    bool usable = loaded && int64_t { w } * h <= FigureCompositor::kMaxPicturePixels;
+    Bitmap before[FigureFrames::kFrameCount];
+    for (int k = 0; k < FigureFrames::kFrameCount; ++k)
+        before[k] = frames.frame(k);
+    int result = frames.loadPictureFigure(path);
+    bool usable = loaded && int64_t { w } * h <= FigureFrames::kMaxPicturePixels;
     if (result != (usable ? 1 : 0))
         fail("loadPictureFigure disagrees with the picture loaded from memory");
-    if (result == 0 && !sameFrames(compositor, before))
+    if (result == 0 && !sameFrames(frames, before))
         fail("a refused picture changed the frames");
     if (result == 1) {
-        for (const Bitmap& f : compositor.frames)
-            if (f.width() != FigureCompositor::kFrameSize || f.height() != FigureCompositor::kFrameSize)
+        for (int k = 0; k < FigureFrames::kFrameCount; ++k)
+            if (frames.frame(k).width() != FigureFrames::kFrameSize || frames.frame(k).height() != FigureFrames::kFrameSize)
                 fail("a frame is not 96 x 96");
+        if (!masksFollowFrames(frames))
+            fail("a mask disagrees with its frame");
     }
     return 0;
 }

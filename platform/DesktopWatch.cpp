@@ -2,17 +2,21 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
 #ifdef TASSIO_HAVE_XCB
+#include "platform/XcbDisplay.h"
+#include "platform/XcbReply.h"
+
+#include <string>
+
 #include <xcb/xcb.h>
+#include <xcb/xfixes.h>
 #ifdef TASSIO_HAVE_XCB_SCREENSAVER
 #include <xcb/screensaver.h>
 #endif
@@ -20,15 +24,6 @@
 
 #ifdef TASSIO_HAVE_XCB
 namespace {
-
-xcb_atom_t internAtom(xcb_connection_t* c, const char* name)
-{
-    xcb_intern_atom_reply_t* r
-        = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(r);
-    return atom;
-}
 
 constexpr std::uint32_t kWindowEvents = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY;
 
@@ -46,6 +41,8 @@ struct DesktopWatch::Private : QAbstractNativeEventFilter {
     xcb_atom_t stateAtom = XCB_ATOM_NONE;
     xcb_atom_t fullscreenAtom = XCB_ATOM_NONE;
     xcb_atom_t hiddenAtom = XCB_ATOM_NONE;
+    xcb_atom_t compositorAtom = XCB_ATOM_NONE; // _NET_WM_CM_Sn, owned by a compositing manager
+    std::uint8_t xfixesEvent = 0;              // 0: no XFixes, nothing heard of compositing managers
     std::uint8_t saverEvent = 0; // 0: no screen saver extension
     bool saverOn = false;
     xcb_window_t figure = XCB_WINDOW_NONE;
@@ -64,6 +61,7 @@ struct DesktopWatch::Private : QAbstractNativeEventFilter {
     std::vector<xcb_window_t> gone;
     int visibility = -1;
     bool saverDirty = false;
+    bool compositingDirty = false;
     bool flushQueued = false;
 
     bool isWatched(xcb_window_t w) const
@@ -160,6 +158,11 @@ struct DesktopWatch::Private : QAbstractNativeEventFilter {
             break;
         }
         default:
+            if (xfixesEvent != 0 && kind == xfixesEvent + XCB_XFIXES_SELECTION_NOTIFY
+                && reinterpret_cast<const xcb_xfixes_selection_notify_event_t*>(ev)->selection == compositorAtom) {
+                compositingDirty = true;
+                queueFlush();
+            }
 #ifdef TASSIO_HAVE_XCB_SCREENSAVER
             if (saverEvent != 0 && kind == saverEvent + XCB_SCREENSAVER_NOTIFY) {
                 const auto* e = reinterpret_cast<const xcb_screensaver_notify_event_t*>(ev);
@@ -178,12 +181,11 @@ struct DesktopWatch::Private : QAbstractNativeEventFilter {
 
     xcb_window_t readActive()
     {
-        xcb_get_property_reply_t* r = xcb_get_property_reply(
-            c, xcb_get_property(c, 0, root, activeAtom, XCB_ATOM_WINDOW, 0, 1), nullptr);
+        const auto r = xcbReply(
+            xcb_get_property_reply(c, xcb_get_property(c, 0, root, activeAtom, XCB_ATOM_WINDOW, 0, 1), nullptr));
         xcb_window_t w = XCB_WINDOW_NONE;
-        if (r && xcb_get_property_value_length(r) == 4)
-            std::memcpy(&w, xcb_get_property_value(r), 4);
-        std::free(r);
+        if (r && xcb_get_property_value_length(r.get()) == 4)
+            std::memcpy(&w, xcb_get_property_value(r.get()), 4);
         // Neither the root nor the figure is a window to stand aside for.
         return w == root || w == figure ? xcb_window_t(XCB_WINDOW_NONE) : w;
     }
@@ -205,10 +207,10 @@ struct DesktopWatch::Private : QAbstractNativeEventFilter {
                               xcb_translate_coordinates(c, id, root, 0, 0),
                               xcb_get_property(c, 0, id, stateAtom, XCB_ATOM_ATOM, 0, 64) });
         for (const Asked& a : asked) {
-            xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(c, a.attributes, nullptr);
-            xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(c, a.geometry, nullptr);
-            xcb_translate_coordinates_reply_t* place = xcb_translate_coordinates_reply(c, a.place, nullptr);
-            xcb_get_property_reply_t* state = xcb_get_property_reply(c, a.state, nullptr);
+            const auto attributes = xcbReply(xcb_get_window_attributes_reply(c, a.attributes, nullptr));
+            const auto geometry = xcbReply(xcb_get_geometry_reply(c, a.geometry, nullptr));
+            const auto place = xcbReply(xcb_translate_coordinates_reply(c, a.place, nullptr));
+            const auto state = xcbReply(xcb_get_property_reply(c, a.state, nullptr));
             if (!attributes || !geometry || !place) {
                 if (isWatched(a.id)) {
                     watched.erase(std::find_if(watched.begin(), watched.end(),
@@ -224,8 +226,8 @@ struct DesktopWatch::Private : QAbstractNativeEventFilter {
                 s.height = geometry->height;
                 bool hidden = false;
                 if (state && state->type == XCB_ATOM_ATOM && state->format == 32) {
-                    const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(state));
-                    const int n = xcb_get_property_value_length(state) / 4;
+                    const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(state.get()));
+                    const int n = xcb_get_property_value_length(state.get()) / 4;
                     for (int i = 0; i < n; ++i) {
                         s.fullscreen = s.fullscreen || atoms[i] == fullscreenAtom;
                         hidden = hidden || atoms[i] == hiddenAtom;
@@ -234,10 +236,6 @@ struct DesktopWatch::Private : QAbstractNativeEventFilter {
                 s.shown = attributes->map_state == XCB_MAP_STATE_VIEWABLE && !hidden;
                 emit q->windowChanged(s);
             }
-            std::free(attributes);
-            std::free(geometry);
-            std::free(place);
-            std::free(state);
         }
     }
 
@@ -246,12 +244,12 @@ struct DesktopWatch::Private : QAbstractNativeEventFilter {
     // window manager stacks, such as a locker.
     bool coveredByUnmanaged()
     {
-        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
-        xcb_get_geometry_reply_t* own = xcb_get_geometry_reply(c, xcb_get_geometry(c, figure), nullptr);
+        const auto tree = xcbReply(xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr));
+        const auto own = xcbReply(xcb_get_geometry_reply(c, xcb_get_geometry(c, figure), nullptr));
         bool found = false;
         if (tree && own) {
-            const xcb_window_t* children = xcb_query_tree_children(tree);
-            const int n = xcb_query_tree_children_length(tree);
+            const xcb_window_t* children = xcb_query_tree_children(tree.get());
+            const int n = xcb_query_tree_children_length(tree.get());
             int i = 0;
             while (i < n && children[i] != figure)
                 ++i;
@@ -260,8 +258,8 @@ struct DesktopWatch::Private : QAbstractNativeEventFilter {
             for (int k = i + 1; k < n; ++k)
                 asked.emplace_back(xcb_get_window_attributes(c, children[k]), xcb_get_geometry(c, children[k]));
             for (const auto& [ac, gc] : asked) {
-                xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(c, ac, nullptr);
-                xcb_get_geometry_reply_t* g = xcb_get_geometry_reply(c, gc, nullptr);
+                const auto a = xcbReply(xcb_get_window_attributes_reply(c, ac, nullptr));
+                const auto g = xcbReply(xcb_get_geometry_reply(c, gc, nullptr));
                 if (a && g && a->override_redirect && a->map_state == XCB_MAP_STATE_VIEWABLE) {
                     const int right = g->x + g->width + 2 * g->border_width;
                     const int bottom = g->y + g->height + 2 * g->border_width;
@@ -269,18 +267,18 @@ struct DesktopWatch::Private : QAbstractNativeEventFilter {
                         || (g->x < own->x + own->width && own->x < right && g->y < own->y + own->height
                             && own->y < bottom);
                 }
-                std::free(a);
-                std::free(g);
             }
         }
-        std::free(tree);
-        std::free(own);
         return found;
     }
 
     void flush()
     {
         flushQueued = false;
+        // First: the answer makes the figure's window anew, which is then
+        // told afresh what covers it.
+        if (std::exchange(compositingDirty, false))
+            emit q->compositingChanged();
         if (saverDirty) {
             saverDirty = false;
             emit q->saverChanged(saverOn);
@@ -312,12 +310,10 @@ struct DesktopWatch::Private : QAbstractNativeEventFilter {
 
     void select(xcb_window_t id, std::vector<Watched>& into)
     {
-        xcb_get_window_attributes_reply_t* a
-            = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, id), nullptr);
+        const auto a = xcbReply(xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, id), nullptr));
         if (!a)
             return; // gone already: readStates says so
         Watched w { id, a->your_event_mask, false };
-        std::free(a);
         // The program's own windows have them from Qt already, and keep
         // Qt's mask untouched.
         if ((w.previousMask & kWindowEvents) != kWindowEvents) {
@@ -346,53 +342,50 @@ DesktopWatch::DesktopWatch(QObject* parent)
 {
     d_->q = this;
 #ifdef TASSIO_HAVE_XCB
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+    const XcbDisplay display = XcbDisplay::ofQt();
+    if (!display)
         return;
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    d_->c = x11 ? x11->connection() : nullptr;
-    if (!d_->c)
-        return;
-    // Qt opens the screen that DISPLAY names.
-    char* host = nullptr;
-    int display = 0, screenNumber = 0;
-    if (!xcb_parse_display(nullptr, &host, &display, &screenNumber))
-        screenNumber = 0;
-    std::free(host);
-    auto it = xcb_setup_roots_iterator(xcb_get_setup(d_->c));
-    for (int i = 0; i < screenNumber && it.rem; ++i)
-        xcb_screen_next(&it);
-    if (!it.rem)
-        return;
+    d_->c = display.connection;
     d_->x11 = true;
-    d_->root = it.data->root;
+    d_->root = display.screen->root;
     d_->activeAtom = internAtom(d_->c, "_NET_ACTIVE_WINDOW");
     d_->currentDesktopAtom = internAtom(d_->c, "_NET_CURRENT_DESKTOP");
     d_->stateAtom = internAtom(d_->c, "_NET_WM_STATE");
     d_->fullscreenAtom = internAtom(d_->c, "_NET_WM_STATE_FULLSCREEN");
     d_->hiddenAtom = internAtom(d_->c, "_NET_WM_STATE_HIDDEN");
+    d_->compositorAtom = internAtom(d_->c, ("_NET_WM_CM_S" + std::to_string(display.screenNumber)).c_str());
 
     // The root's properties name the active window and the desktop shown.
-    xcb_get_window_attributes_reply_t* root
-        = xcb_get_window_attributes_reply(d_->c, xcb_get_window_attributes(d_->c, d_->root), nullptr);
+    const auto root
+        = xcbReply(xcb_get_window_attributes_reply(d_->c, xcb_get_window_attributes(d_->c, d_->root), nullptr));
     if (root && !(root->your_event_mask & XCB_EVENT_MASK_PROPERTY_CHANGE)) {
         const std::uint32_t mask = root->your_event_mask | XCB_EVENT_MASK_PROPERTY_CHANGE;
         xcb_change_window_attributes(d_->c, d_->root, XCB_CW_EVENT_MASK, &mask);
     }
-    std::free(root);
+
+    // A compositing manager takes or gives up this selection as it starts or stops.
+    const xcb_query_extension_reply_t* xfixes = xcb_get_extension_data(d_->c, &xcb_xfixes_id);
+    if (xfixes && xfixes->present && d_->compositorAtom != XCB_ATOM_NONE) {
+        xcbReply(xcb_xfixes_query_version_reply(d_->c, xcb_xfixes_query_version(d_->c, 5, 0), nullptr));
+        d_->xfixesEvent = xfixes->first_event;
+        xcb_xfixes_select_selection_input(d_->c, d_->root, d_->compositorAtom,
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER
+                                              | XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY
+                                              | XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    }
 
 #ifdef TASSIO_HAVE_XCB_SCREENSAVER
     // Told when the saver starts and stops (on Xorg also when DPMS blanks),
     // and asked once now.
     const xcb_query_extension_reply_t* saver = xcb_get_extension_data(d_->c, &xcb_screensaver_id);
     if (saver && saver->present) {
-        std::free(xcb_screensaver_query_version_reply(d_->c, xcb_screensaver_query_version(d_->c, 1, 1), nullptr));
+        xcbReply(xcb_screensaver_query_version_reply(d_->c, xcb_screensaver_query_version(d_->c, 1, 1), nullptr));
         d_->saverEvent = saver->first_event;
         xcb_screensaver_select_input(d_->c, d_->root, XCB_SCREENSAVER_EVENT_NOTIFY_MASK);
-        xcb_screensaver_query_info_reply_t* info
-            = xcb_screensaver_query_info_reply(d_->c, xcb_screensaver_query_info(d_->c, d_->root), nullptr);
+        const auto info = xcbReply(
+            xcb_screensaver_query_info_reply(d_->c, xcb_screensaver_query_info(d_->c, d_->root), nullptr));
         d_->saverOn
             = info && (info->state == XCB_SCREENSAVER_STATE_ON || info->state == XCB_SCREENSAVER_STATE_CYCLE);
-        std::free(info);
     }
 #endif
     QCoreApplication::instance()->installNativeEventFilter(d_.get());
@@ -493,23 +486,26 @@ void DesktopWatch::watchFigure(QWidget& figure)
     d_->figure = static_cast<xcb_window_t>(figure.winId());
     d_->visibility = -1;
     d_->figureCovered = false;
-    xcb_get_window_attributes_reply_t* a
-        = xcb_get_window_attributes_reply(d_->c, xcb_get_window_attributes(d_->c, d_->figure), nullptr);
+    const auto a
+        = xcbReply(xcb_get_window_attributes_reply(d_->c, xcb_get_window_attributes(d_->c, d_->figure), nullptr));
     if (a) {
         const std::uint32_t mask = a->your_event_mask | XCB_EVENT_MASK_VISIBILITY_CHANGE;
         xcb_change_window_attributes(d_->c, d_->figure, XCB_CW_EVENT_MASK, &mask);
         xcb_flush(d_->c);
     }
-    std::free(a);
 #else
     (void)figure;
 #endif
 }
 
-void DesktopWatch::sync()
+bool DesktopWatch::compositing() const
 {
 #ifdef TASSIO_HAVE_XCB
-    if (d_->x11)
-        std::free(xcb_get_input_focus_reply(d_->c, xcb_get_input_focus(d_->c), nullptr));
+    if (d_->x11 && d_->compositorAtom != XCB_ATOM_NONE) {
+        const auto r = xcbReply(
+            xcb_get_selection_owner_reply(d_->c, xcb_get_selection_owner(d_->c, d_->compositorAtom), nullptr));
+        return r && r->owner != XCB_NONE;
+    }
 #endif
+    return false;
 }

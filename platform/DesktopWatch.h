@@ -10,8 +10,9 @@ class QWidget;
 
 // What the X server tells of the desktop around the figure, from events only:
 // the active window, the state of the windows the caller asks about, the
-// screen saver, and whether the figure's own window is covered. Where Qt is
-// not on X11 it stays silent and reports nothing.
+// screen saver, a compositing manager coming or going, and whether the
+// figure's own window is covered. Where Qt is not on X11 it stays silent and
+// reports nothing.
 class DesktopWatch : public QObject {
     Q_OBJECT
 
@@ -45,15 +46,16 @@ public:
     // The figure's window: whether it is fully covered is reported from now
     // on. Again each time the window is made anew.
     void watchFigure(QWidget& figure);
-    // Returns once the server has done everything asked of it so far on
-    // Qt's connection: a screen read on another connection then sees it.
-    void sync();
+    // Whether a compositing manager runs now (it owns _NET_WM_CM_Sn).
+    bool compositing() const;
 
 signals:
     void activeWindowChanged(quint32 id);
     void windowChanged(const DesktopWatch::WindowState& state);
     void windowGone(quint32 id);
     void saverChanged(bool on);
+    // A compositing manager came or went: compositing() may differ now.
+    void compositingChanged();
     // Fully covered or not; byUnmanaged: an override-redirect window (a
     // locker's, say) is one of those above it there.
     void figureCovered(bool covered, bool byUnmanaged);

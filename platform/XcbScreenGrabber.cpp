@@ -1,10 +1,10 @@
 #include "platform/XcbScreenGrabber.h"
 
 #include "platform/GrabRect.h"
+#include "platform/XcbReply.h"
 #include "platform/XcbSharedMemory.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include <string_view>
@@ -85,10 +85,8 @@ std::unique_ptr<XcbScreenGrabber> XcbScreenGrabber::create(xcb_connection_t* con
     if (allowShm) {
         const xcb_query_extension_reply_t* ext = xcb_get_extension_data(connection, &xcb_shm_id);
         if (ext != nullptr && ext->present) {
-            xcb_shm_query_version_reply_t* version = xcb_shm_query_version_reply(
-                connection, xcb_shm_query_version(connection), nullptr);
-            g->shmAllowed_ = version != nullptr;
-            std::free(version);
+            g->shmAllowed_ = xcbReply(xcb_shm_query_version_reply(connection, xcb_shm_query_version(connection),
+                                                                  nullptr)) != nullptr;
         }
     }
     return g;
@@ -149,12 +147,10 @@ bool XcbScreenGrabber::ensureSegment(std::size_t bytes)
 
 void XcbScreenGrabber::refreshGeometry()
 {
-    xcb_get_geometry_reply_t* reply =
-        xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, root_), nullptr);
+    const auto reply = xcbReply(xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, root_), nullptr));
     if (reply != nullptr) {
         rootWidth_ = reply->width;
         rootHeight_ = reply->height;
-        std::free(reply);
     }
     geometryTime_ = std::chrono::steady_clock::now();
 }
@@ -192,40 +188,36 @@ bool XcbScreenGrabber::grabClipped(int x, int y, int w, int h, std::uint32_t* ds
     const std::size_t bytes = std::size_t(r.w) * std::size_t(r.h) * 4;
 
     if (shmAllowed_ && ensureSegment(bytes)) {
-        xcb_generic_error_t* error = nullptr;
-        xcb_shm_get_image_reply_t* reply = xcb_shm_get_image_reply(
+        xcb_generic_error_t* failed = nullptr;
+        const auto reply = xcbReply(xcb_shm_get_image_reply(
             connection_,
             xcb_shm_get_image(connection_, root_, std::int16_t(r.srcX), std::int16_t(r.srcY),
                               std::uint16_t(r.w), std::uint16_t(r.h), ~0u,
                               XCB_IMAGE_FORMAT_Z_PIXMAP, segment_, 0),
-            &error);
-        const bool ok = reply != nullptr && std::size_t(reply->size) >= bytes;
-        std::free(reply);
-        if (ok) {
+            &failed));
+        const auto error = xcbReply(failed);
+        if (reply != nullptr && std::size_t(reply->size) >= bytes) {
             convert(static_cast<const unsigned char*>(segmentAddr_), r.w, r.h, out, dstStride);
             return true;
         }
-        const bool badMatch = error != nullptr && error->error_code == kBadMatch;
-        std::free(error);
-        if (badMatch)
+        if (error != nullptr && error->error_code == kBadMatch)
             return false;
         // Anything else means the server will not write into our memory: stop trying.
         releaseSegment();
         shmAllowed_ = false;
     }
 
-    xcb_get_image_reply_t* reply = xcb_get_image_reply(
+    const auto reply = xcbReply(xcb_get_image_reply(
         connection_,
         xcb_get_image(connection_, XCB_IMAGE_FORMAT_Z_PIXMAP, root_, std::int16_t(r.srcX),
                       std::int16_t(r.srcY), std::uint16_t(r.w), std::uint16_t(r.h), ~0u),
-        nullptr);
+        nullptr));
     if (reply == nullptr)
         return false;
-    const int length = xcb_get_image_data_length(reply);
+    const int length = xcb_get_image_data_length(reply.get());
     const bool ok = length >= 0 && std::size_t(length) >= bytes;
     if (ok)
-        convert(xcb_get_image_data(reply), r.w, r.h, out, dstStride);
-    std::free(reply);
+        convert(xcb_get_image_data(reply.get()), r.w, r.h, out, dstStride);
     return ok;
 }
 

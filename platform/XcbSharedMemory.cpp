@@ -1,6 +1,6 @@
 #include "platform/XcbSharedMemory.h"
 
-#include <cstdlib>
+#include "platform/XcbReply.h"
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -18,11 +18,10 @@ bool attachSharedSegment(xcb_connection_t* connection, std::size_t bytes, XcbSha
         return false;
     }
     const xcb_shm_seg_t seg = xcb_generate_id(connection);
-    xcb_generic_error_t* error
-        = xcb_request_check(connection, xcb_shm_attach_checked(connection, seg, std::uint32_t(id), 0));
+    const auto error
+        = xcbReply(xcb_request_check(connection, xcb_shm_attach_checked(connection, seg, std::uint32_t(id), 0)));
     shmctl(id, IPC_RMID, nullptr);
     if (error != nullptr) {
-        std::free(error);
         shmdt(address);
         return false;
     }

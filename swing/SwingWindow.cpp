@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr int kSize = FigureCompositor::kFrameSize;
+constexpr int kSize = FigureFrames::kFrameSize;
 constexpr int kBuiltInFigures = figure::kBuiltInFigures;
 
 // Periods below this would turn the timer into a busy loop; the platform the
@@ -50,7 +50,7 @@ SwingWindow::SwingWindow(AppSettings& settings, AppShell& shell)
     // Override-redirect: the program places the window itself, as on the
     // desktop it grew up on, and no window manager takes part in a move.
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus)
-    , compositor(motion.sinTable, motion.cosTable)
+    , frames(motion.sinTable, motion.cosTable)
     , settings_(settings)
     , shell_(shell)
 {
@@ -86,7 +86,7 @@ void SwingWindow::createWindow()
     // The motion, the pointer and the desktop are in logical pixels; the
     // frames and the X server's requests in device pixels.
     ratio_ = sanitizedPixelRatio(devicePixelRatioF());
-    compositor.setSize(frameSizeAtRatio(kSize, ratio_));
+    frames.setSize(frameSizeAtRatio(kSize, ratio_));
 
     // A figure that is not there (a hand-edited index, a picture since
     // deleted) shows the girl rather than nothing.
@@ -100,17 +100,6 @@ void SwingWindow::createWindow()
 
     rect_ = { x, y, x + figure::kWindowWidth, y + figure::kWindowHeight };
     setGeometry(x, y, figure::kWindowWidth, figure::kWindowHeight);
-    if (!loader_) {
-        loader_ = new SurfaceLoader(this);
-        connect(loader_, &SurfaceLoader::compositingChanged, this, [this] {
-            if (created_ && loader_->bestKind() != surface_->kind())
-                makeSurface();
-        });
-        connect(loader_, &SurfaceLoader::activeWindowChanged, this, [this] {
-            if (surface_)
-                surface_->letActiveWindowCover();
-        });
-    }
     // Before the window shows: it does not, over a fullscreen window that
     // was there first.
     watchDesktop();
@@ -139,7 +128,17 @@ void SwingWindow::watchDesktop()
         return;
     desktop_ = new DesktopWatch(this);
     session_ = new SessionWatch(this);
-    connect(desktop_, &DesktopWatch::activeWindowChanged, this, [this](quint32 id) { activeWindowChanged(id); });
+    connect(desktop_, &DesktopWatch::activeWindowChanged, this, [this](quint32 id) {
+        // An override-redirect window is outside the window manager's
+        // stacking: unless kept above, the figure goes below the new one.
+        if (surface_)
+            surface_->letActiveWindowCover(id);
+        activeWindowChanged(id);
+    });
+    connect(desktop_, &DesktopWatch::compositingChanged, this, [this] {
+        if (created_ && bestKind() != surface_->kind())
+            makeSurface();
+    });
     connect(desktop_, &DesktopWatch::windowChanged, this, [this](const DesktopWatch::WindowState& s) {
         RecentWindow w;
         w.id = s.id;
@@ -230,17 +229,9 @@ void SwingWindow::applyPresence(const Presence& p)
         hide();
     }
     if (!p.asleep && was.asleep) {
-        if (surface_->kind() == FigureSurface::Kind::Grabbed) {
-            // What lies behind may have changed meanwhile: read it again
-            // with the window off the screen, as at the first show.
-            if (isVisible()) {
-                hide();
-                if (desktop_)
-                    desktop_->sync();
-            }
-            compositor.backgroundPending = -1;
+        // A surface that shows the screen behind it reads that afresh.
+        if (surface_->wake())
             showAt(rect_);
-        }
         if (!isVisible())
             mapFigure();
         surface_->setKeepAbove(keepAbove_);
@@ -252,9 +243,14 @@ void SwingWindow::applyPresence(const Presence& p)
     }
 }
 
+FigureSurface::Kind SwingWindow::bestKind() const
+{
+    return loader_.bestKind(desktop_ && desktop_->compositing());
+}
+
 void SwingWindow::makeSurface()
 {
-    const FigureSurface::Kind kind = loader_->bestKind();
+    const FigureSurface::Kind kind = bestKind();
     const bool alpha = SurfaceLoader::wantsAlpha(kind);
     surface_.reset();
     // The depth of a native window is fixed when it is made.
@@ -262,18 +258,17 @@ void SwingWindow::makeSurface()
         destroy();
     setAttribute(Qt::WA_TranslucentBackground, alpha);
     winId();
-    surface_ = loader_->create(*this, kind);
+    surface_ = loader_.create(*this, kind);
     setAttribute(Qt::WA_PaintOnScreen, !surface_->paintsThroughQt());
     surface_->setSize(frameSizeAtRatio(figure::kWindowWidth, ratio_), frameSizeAtRatio(figure::kWindowHeight, ratio_),
                       frameSizeAtRatio(figure::kShortWindowHeight, ratio_));
-    surface_->setFrames(compositor.frames, FigureCompositor::kFrameCount);
+    surface_->setFrames(frames.frames(), frames.masks(), FigureFrames::kFrameCount);
     // A new window: told again what covers it.
     facts_.obscured = facts_.obscuredByUnmanaged = false;
     if (desktop_)
         desktop_->watchFigure(*this);
-    // The first picture before the window maps: read the screen there while
-    // nothing of ours covers it.
-    compositor.backgroundPending = -1;
+    // The first picture before the window maps (a grabbed surface reads the
+    // screen there while nothing of ours covers it).
     showAt(rect_);
     if (!presence_.standAside)
         mapFigure();
@@ -335,13 +330,13 @@ bool SwingWindow::loadFigure(int index)
 
 void SwingWindow::loadBuiltInFigure(int baseId)
 {
-    compositor.loadBuiltInFigure(baseId);
+    frames.loadBuiltInFigure(baseId);
     framesChanged();
 }
 
 int SwingWindow::loadPictureFigure(const std::string& path)
 {
-    const int loaded = compositor.loadPictureFigure(path);
+    const int loaded = frames.loadPictureFigure(path);
     if (loaded)
         framesChanged();
     return loaded;
@@ -350,7 +345,7 @@ int SwingWindow::loadPictureFigure(const std::string& path)
 void SwingWindow::framesChanged()
 {
     if (surface_)
-        surface_->setFrames(compositor.frames, FigureCompositor::kFrameCount);
+        surface_->setFrames(frames.frames(), frames.masks(), FigureFrames::kFrameCount);
 }
 
 void SwingWindow::timerEvent(QTimerEvent* event)
@@ -383,19 +378,7 @@ void SwingWindow::showAt(const WindowRect& r)
     // The motion's short rectangles: the window keeps its size, and its last
     // row is cut away instead.
     const bool cut = r.bottom - r.top < figure::kWindowHeight;
-    const int k = PendulumMotion::frameIndex(settings_.swingAngle);
-    const Bitmap* composite = nullptr;
-    if (surface_->kind() == FigureSurface::Kind::Grabbed) {
-        // The screen at the new place, while the window still stands at the
-        // old one; the composite repairs what of the window it caught.
-        surface_->grab(left, top, compositor.screenCapture);
-        const bool first = compositor.backgroundPending == -1;
-        composite = &compositor.paint(k, deviceLeft_ - left, deviceTop_ - top,
-                                      first ? &compositor.screenCapture : nullptr);
-    }
-    deviceLeft_ = left;
-    deviceTop_ = top;
-    surface_->show(left, top, cut, k, composite);
+    surface_->show(left, top, cut, PendulumMotion::frameIndex(settings_.swingAngle));
 }
 
 QPaintEngine* SwingWindow::paintEngine() const

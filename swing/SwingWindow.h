@@ -1,10 +1,11 @@
 #pragma once
 
 #include "platform/FigureSurface.h"
+#include "platform/SurfaceLoader.h"
 #include "settings/AppSettings.h"
 #include "swing/AppShell.h"
 #include "settings/ScreenGeometry.h"
-#include "swing/FigureCompositor.h"
+#include "swing/FigureFrames.h"
 #include "swing/FigurePresence.h"
 #include "swing/PendulumMotion.h"
 
@@ -73,7 +74,7 @@ public:
     void windowGone(std::uint32_t id);
 
     PendulumMotion motion;
-    FigureCompositor compositor;
+    FigureFrames frames;
 
     // Hands a dropped file to the application with what it is to do, as the
     // substrings of its name and the settings decide (dropActionFor).
@@ -99,9 +100,10 @@ private:
     // Makes the native window and its surface for the kind that suits the
     // display, showing the figure at rect_; again when that kind changes.
     void makeSurface();
+    FigureSurface::Kind bestKind() const;
     // Shows the window, then lets the surface follow up on the map.
     void mapFigure();
-    // The figure at r: the screen read there first when the surface needs it.
+    // The figure at r.
     void showAt(const WindowRect& r);
     void framesChanged();
     // Listens to the desktop and the session, and reads what they say now.
@@ -113,18 +115,16 @@ private:
 
     AppSettings& settings_;
     AppShell& shell_;
-    SurfaceLoader* loader_ = nullptr;
+    SurfaceLoader loader_;
     std::unique_ptr<FigureSurface> surface_;
     QBasicTimer timer_;
     QBasicTimer dropTimer_;
     std::deque<std::string> pendingDrops_;
     // A file's handling may wait in a box's loop, where the next file must not start.
     bool handlingDrop_ = false;
-    // Where the window is, in logical pixels (the motion's rectangle, whose
-    // height says whether the tick is short) and in the X server's.
+    // Where the window is, in logical pixels: the motion's rectangle, whose
+    // height says whether the tick is short.
     WindowRect rect_ { 0, 0, figure::kWindowWidth, figure::kWindowHeight };
-    int deviceLeft_ = 0;
-    int deviceTop_ = 0;
     double ratio_ = 1.0;
     bool created_ = false;
     bool keepAbove_ = false;

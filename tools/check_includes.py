@@ -22,7 +22,7 @@ SOURCE_SUFFIXES = (".h", ".hpp", ".cpp", ".cc")
 # The core: every file of these folders, and these files of the folders that
 # also hold windows. Everything else in FOLDERS may use Qt.
 CORE_FOLDERS = ("files", "raster", "resources", "settings")
-CORE_FILES_ELSEWHERE = ("pictures/DibImage.", "swing/FigureCompositor.", "swing/PendulumMotion.",
+CORE_FILES_ELSEWHERE = ("pictures/DibImage.", "swing/FigureFrames.", "swing/PendulumMotion.",
                         "swing/DropAction.", "swing/FigurePresence.", "swing/AppShell.")
 
 LOCAL_INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')

@@ -10,7 +10,7 @@
 #include "raster/MemoryDC.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsFile.h"
-#include "swing/FigureCompositor.h"
+#include "swing/FigureFrames.h"
 #include "swing/PendulumMotion.h"
 
 #include <gtest/gtest.h>
@@ -90,16 +90,16 @@ inline void expectRoundTrip(const TempDir& dir, const AppSettings& first, const 
     EXPECT_TRUE(pictureNames(second.pictures) == pictureNames(first.pictures)) << "picture names differ";
 }
 
-struct Compositor {
+struct Frames {
     PendulumMotion motion;
-    FigureCompositor c { motion.sinTable, motion.cosTable };
-    Compositor() { c.loadBuiltInFigure(0); }
+    FigureFrames c { motion.sinTable, motion.cosTable };
+    Frames() { c.loadBuiltInFigure(0); }
 };
 
-inline bool sameFrames(const FigureCompositor& c, const std::vector<Bitmap>& before)
+inline bool sameFrames(const FigureFrames& c, const std::vector<Bitmap>& before)
 {
-    for (int k = 0; k < FigureCompositor::kFrameCount; ++k) {
-        const Bitmap& a = c.frames[k];
+    for (int k = 0; k < FigureFrames::kFrameCount; ++k) {
+        const Bitmap& a = c.frame(k);
         const Bitmap& b = before[static_cast<std::size_t>(k)];
         if (a.width() != b.width() || a.height() != b.height())
             return false;
@@ -110,7 +110,7 @@ inline bool sameFrames(const FigureCompositor& c, const std::vector<Bitmap>& bef
     return true;
 }
 
-inline std::vector<Bitmap> framesOf(const FigureCompositor& c) { return { c.frames, c.frames + FigureCompositor::kFrameCount }; }
+inline std::vector<Bitmap> framesOf(const FigureFrames& c) { return { c.frames(), c.frames() + FigureFrames::kFrameCount }; }
 
 // The bytes as a picture from memory and, written to path, as a figure: the two
 // must agree, a drawn pixel stays within 0x00RRGGBB, and a refused figure
@@ -140,9 +140,9 @@ inline void expectPictureHandled(const std::string& path, const std::string& byt
     }
 
     writeBytes(path, bytes);
-    Compositor f;
+    Frames f;
     std::vector<Bitmap> before = framesOf(f.c);
-    bool usable = loaded && int64_t { w } * h <= FigureCompositor::kMaxPicturePixels;
+    bool usable = loaded && int64_t { w } * h <= FigureFrames::kMaxPicturePixels;
     EXPECT_EQ(f.c.loadPictureFigure(path), usable ? 1 : 0);
     if (!usable) {
         EXPECT_TRUE(sameFrames(f.c, before)) << "a refused picture changed the frames";

@@ -136,7 +136,7 @@ TEST(HostileHeaders, HugeClaimsInTinyFilesAllocateNothingLarge)
             EXPECT_LT(probe.largest(), kSmall);
             EXPECT_LT(probe.peak(), kSmall);
         }
-        checks::Compositor f;
+        checks::Frames f;
         const std::vector<Bitmap> before = checks::framesOf(f.c);
         AllocationProbe probe;
         EXPECT_EQ(f.c.loadPictureFigure(path), 0);
@@ -163,7 +163,7 @@ TEST(HostileHeaders, PicturesOverThePixelLimitAreRefusedAsFigures)
         const std::string path = dir.file(std::string(c.name) + ".bmp");
         std::size_t fileSize = 0;
         ASSERT_TRUE(writeSparsePicture(path, c.w, c.h, fileSize));
-        ASSERT_EQ(int64_t { c.w } * c.h > FigureCompositor::kMaxPicturePixels, !c.accepted);
+        ASSERT_EQ(int64_t { c.w } * c.h > FigureFrames::kMaxPicturePixels, !c.accepted);
         {
             DibImage image(path);
             int w = 0, h = 0;
@@ -171,7 +171,7 @@ TEST(HostileHeaders, PicturesOverThePixelLimitAreRefusedAsFigures)
             EXPECT_EQ(w, c.w);
             EXPECT_EQ(h, c.h);
         }
-        checks::Compositor f;
+        checks::Frames f;
         const std::vector<Bitmap> before = checks::framesOf(f.c);
         AllocationProbe probe;
         EXPECT_EQ(f.c.loadPictureFigure(path), c.accepted ? 1 : 0);
@@ -200,7 +200,7 @@ TEST(HostileHeaders, WidePicturesCostOneRowBeyondTheirFile)
         const std::string path = dir.file(std::string(c.name) + ".bmp");
         std::size_t fileSize = 0;
         ASSERT_TRUE(writeSparsePicture(path, c.w, c.h, fileSize));
-        checks::Compositor f;
+        checks::Frames f;
         AllocationProbe probe;
         ASSERT_EQ(f.c.loadPictureFigure(path), 1);
         // The file, one decoded row, and the fixed 96 x 96 work.
@@ -270,7 +270,7 @@ TEST(HostileFiles, SpecialFilesNeverBlock)
     struct Reader { const char* name; std::function<bool(const std::string&)> refuses; };
     const Reader readers[] = {
         { "DibImage", [](const std::string& p) { DibImage i(p); return !i.hasData(); } },
-        { "loadPictureFigure", [](const std::string& p) { checks::Compositor f; return f.c.loadPictureFigure(p) == 0; } },
+        { "loadPictureFigure", [](const std::string& p) { checks::Frames f; return f.c.loadPictureFigure(p) == 0; } },
         { "readSettingsFile", [](const std::string& p) {
               AppSettings s;
               readSettingsFile(p, s);

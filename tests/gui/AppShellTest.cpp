@@ -119,12 +119,12 @@ TEST(AppShell, DroppedFilesAreCarriedOut)
     }
     EXPECT_EQ(picturePaths(app->settings.pictures), paths);
     EXPECT_EQ(pictureNames(app->settings.pictures), (std::vector<std::string> { "p0.bmp", "p1.bmp", "p2.bmp" }));
-    EXPECT_EQ(app->swingWindow.compositor.frames[3].pixel(48, 48), 0x778899u) << "the last one is shown";
+    EXPECT_EQ(app->swingWindow.frames.frame(3).pixel(48, 48), 0x778899u) << "the last one is shown";
     const std::string bad = dir.filePath("bad.bmp").toStdString();
     std::ofstream(bad) << "xx";
     app->fileDropped(DropAction::AdoptAsFigure, bad);
     EXPECT_EQ(app->settings.pictures.count(), 3);
-    EXPECT_EQ(app->swingWindow.compositor.frames[3].pixel(48, 48), 0x778899u);
+    EXPECT_EQ(app->swingWindow.frames.frame(3).pixel(48, 48), 0x778899u);
 
     // The program writes down its arguments, one a line.
     const QString record = dir.filePath(QStringLiteral("args.txt"));

@@ -183,9 +183,9 @@ protected:
     // The colour at the centre of every frame, or 0 when they differ.
     uint32_t figureColour()
     {
-        const uint32_t c = window.compositor.frames[0].pixel(48, 48);
-        for (const Bitmap& frame : window.compositor.frames)
-            if (frame.isNull() || frame.pixel(48, 48) != c)
+        const uint32_t c = window.frames.frame(0).pixel(48, 48);
+        for (int k = 0; k < FigureFrames::kFrameCount; ++k)
+            if (window.frames.frame(k).isNull() || window.frames.frame(k).pixel(48, 48) != c)
                 return 0;
         return c;
     }
@@ -193,8 +193,8 @@ protected:
     // Frame k shows resource base + k + 1.
     bool showsBuiltIn(int base)
     {
-        for (int k = 0; k < FigureCompositor::kFrameCount; ++k)
-            if (window.compositor.frames[k].pixel(48, 48) != resourceColour(base + k + 1))
+        for (int k = 0; k < FigureFrames::kFrameCount; ++k)
+            if (window.frames.frame(k).pixel(48, 48) != resourceColour(base + k + 1))
                 return false;
         return true;
     }

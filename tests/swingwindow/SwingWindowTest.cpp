@@ -392,8 +392,8 @@ TEST(FigureWindow, MissingPictureShowsTheGirl)
         f.window.createWindow();
         for (int k = 0; k < 7; ++k)
             for (int p = 0; p < 96 * 96; p += 97)
-                ASSERT_EQ(f.window.compositor.frames[k].pixel(p % 96, p / 96),
-                          girl.compositor.frames[k].pixel(p % 96, p / 96)) << "index " << index;
+                ASSERT_EQ(f.window.frames.frame(k).pixel(p % 96, p / 96),
+                          girl.frames.frame(k).pixel(p % 96, p / 96)) << "index " << index;
         f.window.destroyWindow();
     }
 }

@@ -2,21 +2,23 @@
 
 #include "raster/Raster.h"
 #include "resources/Resources.h"
-#include "swing/FigureCompositor.h"
+#include "swing/FigureFrames.h"
 #include "swing/PendulumMotion.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <iterator>
 #include <map>
 #include <unistd.h>
 
 namespace {
 
-constexpr int N = FigureCompositor::kFrameSize;
+constexpr int N = FigureFrames::kFrameSize;
 
 struct Fixture {
     PendulumMotion motion;
-    FigureCompositor c { motion.sinTable, motion.cosTable };
+    FigureFrames c { motion.sinTable, motion.cosTable };
 };
 
 Bitmap filled(uint32_t colour)
@@ -52,63 +54,73 @@ ResourceData testLookup(int id)
 
 } // namespace
 
-TEST(Compositing, WhiteIsTheOnlyTransparentColour)
+TEST(FrameMasks, SetExactlyWhereTheFrameIsNotPureWhite)
 {
-    Fixture f;
-    f.c.frames[3] = filled(0xFFFFFF);
-    // One column each of near-whites and ordinary colours.
-    const uint32_t opaque[] = { 0xFEFFFF, 0xFFFEFF, 0xFFFFFE, 0x000000, 0x123456, 0xFEFEFE };
-    for (int i = 0; i < 6; ++i)
-        for (int y = 0; y < N; ++y)
-            f.c.frames[3].setPixel(10 + i, y, opaque[i]);
-    Bitmap first = pattern();
-    const Bitmap& out = f.c.paint(3, 0, 0, &first);
-    for (int y = 0; y < N; ++y)
-        for (int x = 0; x < N; ++x) {
-            uint32_t want = (x >= 10 && x < 16) ? opaque[x - 10] : background(x, y);
-            ASSERT_EQ(out.pixel(x, y), want) << x << "," << y;
+    // Near-whites are the figure's; only 0xFFFFFF lets the screen through.
+    struct Case {
+        std::uint32_t colour;
+        bool shows;
+    };
+    const Case cases[] = { { 0xFFFFFF, false }, { 0xFEFFFF, true }, { 0xFFFEFF, true }, { 0xFFFFFE, true },
+                           { 0xFEFEFE, true },  { 0x000000, true }, { 0x123456, true } };
+    Bitmap frame = filled(0xFFFFFF);
+    for (int i = 0; i < int(std::size(cases)); ++i)
+        frame.setPixel(10 + i, 20, cases[i].colour);
+    const Bitmap mask = FigureFrames::maskOf(frame);
+    ASSERT_TRUE(mask.isMonochrome());
+    ASSERT_EQ(mask.width(), N);
+    for (int i = 0; i < int(std::size(cases)); ++i)
+        EXPECT_EQ(mask.pixel(10 + i, 20) != 0, cases[i].shows) << std::hex << cases[i].colour;
+    EXPECT_EQ(mask.pixel(9, 20), 0u);
+    EXPECT_EQ(mask.pixel(10, 21), 0u);
+}
+
+TEST(FrameMasks, FollowEveryWayOfLoadingAFigure)
+{
+    // The masks are made again whenever the frames change: blank at first,
+    // a built-in figure, a picture of one's own, another device size.
+    auto masksMatch = [](const FigureFrames& f) {
+        for (int k = 0; k < FigureFrames::kFrameCount; ++k) {
+            const Bitmap& frame = f.frame(k);
+            const Bitmap& mask = f.mask(k);
+            if (frame.isNull() || mask.width() != frame.width() || mask.height() != frame.height())
+                return false;
+            for (int y = 0; y < frame.height(); ++y)
+                for (int x = 0; x < frame.width(); ++x)
+                    if ((mask.pixel(x, y) != 0) != (frame.pixel(x, y) != FigureFrames::kTransparent))
+                        return false;
         }
-}
-
-TEST(Compositing, FirstPaintUsesTheWindowContent)
-{
+        return true;
+    };
+    auto opaqueCount = [](const FigureFrames& f, int k) {
+        int n = 0;
+        for (int y = 0; y < f.mask(k).height(); ++y)
+            for (int x = 0; x < f.mask(k).width(); ++x)
+                n += f.mask(k).pixel(x, y) != 0;
+        return n;
+    };
     Fixture f;
-    f.c.frames[0] = filled(0xFFFFFF);
-    // screenCapture holds stale data; the first paint's offsets (0, 0) cover it all.
-    f.c.screenCapture.fill(0xABCDEF);
-    Bitmap first = pattern();
-    const Bitmap& out = f.c.paint(0, 0, 0, &first);
-    EXPECT_EQ(f.c.backgroundPending, 0);
-    for (int y = 0; y < N; ++y)
-        for (int x = 0; x < N; ++x)
-            ASSERT_EQ(out.pixel(x, y), background(x, y));
-    // Later paints do not look at the window content again.
-    Bitmap other = filled(0x111111);
-    f.c.screenCapture = pattern();
-    EXPECT_EQ(f.c.paint(0, 0, 0, &other).pixel(5, 5), background(5, 5));
-}
+    EXPECT_TRUE(masksMatch(f.c)) << "blank";
+    EXPECT_EQ(opaqueCount(f.c, 3), 0) << "nothing shows before a figure is loaded";
 
-TEST(Compositing, RepairsTheCaptureAtTheMoveOffset)
-{
-    // The window moved by (dx, dy); the capture shows the old figure image in
-    // the overlap, which must be replaced by the old clean background.
-    struct Case { int dx, dy; };
-    for (Case m : { Case { 5, 3 }, Case { -7, 2 }, Case { 0, -11 }, Case { -4, -4 }, Case { 96, 0 } }) {
-        Fixture f;
-        f.c.frames[3] = filled(0xFFFFFF);
-        Bitmap first = pattern();
-        f.c.paint(3, 0, 0, &first); // savedBackground = pattern at the old place
-        f.c.screenCapture.fill(0x00FF00); // stands for "our own window" everywhere
-        const Bitmap& out = f.c.paint(3, m.dx, m.dy, nullptr);
-        for (int y = 0; y < N; ++y)
-            for (int x = 0; x < N; ++x) {
-                int ox = x - m.dx, oy = y - m.dy;
-                bool overlap = ox >= 0 && ox < N && oy >= 0 && oy < N;
-                uint32_t want = overlap ? background(ox, oy) : 0x00FF00;
-                ASSERT_EQ(out.pixel(x, y), want) << "move " << m.dx << "," << m.dy << " at " << x << "," << y;
-                ASSERT_EQ(f.c.savedBackground.pixel(x, y), want);
-            }
-    }
+    f.c.loadBuiltInFigure(0);
+    EXPECT_TRUE(masksMatch(f.c)) << "built in";
+    EXPECT_GT(opaqueCount(f.c, 3), 0);
+
+    char tmpl[] = "/tmp/tassio-masks-XXXXXX";
+    const int fd = mkstemp(tmpl);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    testbmp::save(tmpl, testbmp::rgb24(40, 20, [](int x, int) { return x < 20 ? 0x336699u : 0xFFFFFFu; }));
+    ASSERT_EQ(f.c.loadPictureFigure(tmpl), 1);
+    unlink(tmpl);
+    EXPECT_TRUE(masksMatch(f.c)) << "a picture";
+    EXPECT_EQ(opaqueCount(f.c, 3), N * N / 2) << "the left half of the upright frame";
+
+    f.c.setSize(144);
+    EXPECT_TRUE(masksMatch(f.c)) << "another size";
+    EXPECT_EQ(f.c.mask(0).width(), 144);
+    EXPECT_EQ(opaqueCount(f.c, 3), 0) << "blank again until a figure is loaded";
 }
 
 TEST(RotateFrame, TiltStepsAndIdentity)
@@ -164,7 +176,7 @@ TEST(LoadPictureFigure, StretchesAnyShapeToTheSquare)
     // 300 x 30: left half red, right half white.
     testbmp::save(path, testbmp::rgb24(300, 30, [](int x, int) { return x < 150 ? 0xFF0000u : 0xFFFFFFu; }));
     ASSERT_EQ(f.c.loadPictureFigure(path), 1);
-    const Bitmap& upright = f.c.frames[3];
+    const Bitmap& upright = f.c.frame(3);
     for (int y = 0; y < N; ++y) {
         EXPECT_EQ(upright.pixel(10, y), 0xFF0000u);
         EXPECT_EQ(upright.pixel(47, y), 0xFF0000u);
@@ -178,7 +190,7 @@ TEST(LoadPictureFigure, StretchesAnyShapeToTheSquare)
     f.c.rotateFrame(const_cast<Bitmap&>(upright), again, 0);
     for (int y = 0; y < N; ++y)
         for (int x = 0; x < N; ++x)
-            ASSERT_EQ(again.pixel(x, y), f.c.frames[0].pixel(x, y));
+            ASSERT_EQ(again.pixel(x, y), f.c.frame(0).pixel(x, y));
     unlink(path.c_str());
     rmdir(dir);
 }
@@ -186,14 +198,17 @@ TEST(LoadPictureFigure, StretchesAnyShapeToTheSquare)
 TEST(LoadPictureFigure, UnusableFilesChangeNothing)
 {
     Fixture f;
-    f.c.frames[2] = filled(0x123456);
+    f.c.loadBuiltInFigure(0);
+    const Bitmap before = f.c.frame(2);
     char dir[] = "/tmp/tassio-fig-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     std::string notBmp = std::string(dir) + "/x.bmp";
     testbmp::save(notBmp, std::vector<uint8_t>(20, 'x'));
     for (const std::string& p : { std::string("/nonexistent.bmp"), notBmp, std::string(dir) }) {
         EXPECT_EQ(f.c.loadPictureFigure(p), 0) << p;
-        EXPECT_EQ(f.c.frames[2].pixel(0, 0), 0x123456u);
+        for (int y = 0; y < N; ++y)
+            for (int x = 0; x < N; ++x)
+                ASSERT_EQ(f.c.frame(2).pixel(x, y), before.pixel(x, y)) << p;
     }
     unlink(notBmp.c_str());
     rmdir(dir);
@@ -212,8 +227,8 @@ TEST(LoadBuiltInFigure, ReadsFramesByResourceId)
     f.c.loadBuiltInFigure(20);
     setResourceLookup(nullptr);
     for (int k = 0; k < 7; ++k) {
-        EXPECT_EQ(f.c.frames[k].pixel(0, 0), 0x010101u * uint32_t(k + 1)) << k;
-        EXPECT_EQ(f.c.frames[k].pixel(95, 95), 0xFFFFFFu) << k;
+        EXPECT_EQ(f.c.frame(k).pixel(0, 0), 0x010101u * uint32_t(k + 1)) << k;
+        EXPECT_EQ(f.c.frame(k).pixel(95, 95), 0xFFFFFFu) << k;
     }
 }
 
@@ -224,7 +239,7 @@ TEST(LoadBuiltInFigure, MissingResourcesAreBlank)
     f.c.loadBuiltInFigure(30);
     setResourceLookup(nullptr);
     for (int k = 0; k < 7; ++k)
-        EXPECT_EQ(f.c.frames[k].pixel(48, 48), 0xFFFFFFu);
+        EXPECT_EQ(f.c.frame(k).pixel(48, 48), 0xFFFFFFu);
 }
 
 TEST(DenserScreens, FramesAtTheDeviceSizeKeepTheirShape)
@@ -233,22 +248,22 @@ TEST(DenserScreens, FramesAtTheDeviceSizeKeepTheirShape)
     // the same figure, with the same share of opaque pixels, turned about the
     // new centre.
     PendulumMotion motion;
-    FigureCompositor one { motion.sinTable, motion.cosTable };
+    FigureFrames one { motion.sinTable, motion.cosTable };
     one.loadBuiltInFigure(0);
     auto opaqueShare = [](const Bitmap& b) {
         int n = 0;
         for (int y = 0; y < b.height(); ++y)
             for (int x = 0; x < b.width(); ++x)
-                n += b.pixel(x, y) != FigureCompositor::kTransparent;
+                n += b.pixel(x, y) != FigureFrames::kTransparent;
         return double(n) / (b.width() * b.height());
     };
     for (int size : { 120, 144, 192 }) {
         SCOPED_TRACE(size);
-        FigureCompositor dense { motion.sinTable, motion.cosTable, size };
+        FigureFrames dense { motion.sinTable, motion.cosTable, size };
         dense.loadBuiltInFigure(0);
-        for (int k = 0; k < FigureCompositor::kFrameCount; ++k) {
-            ASSERT_EQ(dense.frames[k].width(), size);
-            EXPECT_NEAR(opaqueShare(dense.frames[k]), opaqueShare(one.frames[k]), 0.03) << "frame " << k;
+        for (int k = 0; k < FigureFrames::kFrameCount; ++k) {
+            ASSERT_EQ(dense.frame(k).width(), size);
+            EXPECT_NEAR(opaqueShare(dense.frame(k)), opaqueShare(one.frame(k)), 0.03) << "frame " << k;
         }
 
         // The upright tilt copies; a quarter turn of a marked pixel lands
@@ -269,8 +284,8 @@ TEST(DenserScreens, FramesAtTheDeviceSizeKeepTheirShape)
         testbmp::save(tmpl, testbmp::rgb24(30, 10, [](int, int) { return 0x445566u; }));
         ASSERT_EQ(dense.loadPictureFigure(tmpl), 1);
         unlink(tmpl);
-        EXPECT_EQ(dense.frames[3].width(), size);
-        EXPECT_EQ(dense.frames[3].pixel(size / 2, size / 2), 0x445566u);
-        EXPECT_EQ(dense.frames[3].pixel(size - 1, size - 1), 0x445566u) << "upright: the whole square";
+        EXPECT_EQ(dense.frame(3).width(), size);
+        EXPECT_EQ(dense.frame(3).pixel(size / 2, size / 2), 0x445566u);
+        EXPECT_EQ(dense.frame(3).pixel(size - 1, size - 1), 0x445566u) << "upright: the whole square";
     }
 }
