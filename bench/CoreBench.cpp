@@ -29,8 +29,7 @@ static void BM_TickAndPaint(benchmark::State& state)
     compositor.composeFrame(3, rect.left, rect.top);
     for (auto _ : state) {
         rect = motion.tick(settings, rect);
-        const Bitmap& out = compositor.composeFrame(PendulumMotion::frameIndex(settings.swingAngle), rect.left,
-                                                    rect.top);
+        const Bitmap& out = compositor.composeFrame(motion.frameIndex(), rect.left, rect.top);
         benchmark::DoNotOptimize(out.colourRow(0));
     }
 }

@@ -153,7 +153,8 @@ void SettingsDialog::initialise()
     setSliderRange(amplitudeSlider, 1, 12);
     frequencySlider->setValue(settings_.tickInterval);
     lengthSlider->setValue(settings_.pendulumLength);
-    amplitudeSlider->setValue(settings_.swingStep);
+    // The step's size, whichever way the figure swings now.
+    amplitudeSlider->setValue(swingWindow_ ? swingWindow_->motion.stepSize() : PendulumMotion::kDefaultStep);
 
     alwaysOnTopCheck->setChecked(settings_.alwaysOnTop != 0);
     uniformSwingCheck->setChecked(settings_.uniformSwing != 0);
@@ -270,7 +271,8 @@ void SettingsDialog::lengthMoved(int position)
 void SettingsDialog::amplitudeMoved(int position)
 {
     // The slider sets the size of the step; its sign is the swing's direction.
-    settings_.swingStep = settings_.swingStep >= 0 ? position : -position;
+    if (swingWindow_)
+        swingWindow_->motion.setStepSize(position);
 }
 
 void SettingsDialog::figureSelected(int position)

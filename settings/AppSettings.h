@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-// The one record of everything the user can set, plus the run-time state that
-// the figure window, the settings panel and the settings file share.
+// The one record of everything the user can set and the settings file saves.
 // Fields are written in place by whoever owns the change; there are no accessors.
+// The swing's own state (its step and drift) lives in the motion.
 struct AppSettings {
     // Screen position of the pivot; anchorX -1 means never placed.
     int anchorX = -1;
@@ -16,14 +16,13 @@ struct AppSettings {
     int pendulumLength = 128;
     // Swing timer period in ms, 20..200 on the slider.
     int tickInterval = 100;
-    // Base angle step per tick; the sign is the current direction. Not saved.
-    int swingStep = 2;
     int alwaysOnTop = 1;
     // 0..3 built-in figures (girl, boy, cat, amulet), 4 + i user picture i.
     int figureIndex = 0;
     int uniformSwing = 1;
     int changePictureOnDrop = 0;
-    // 256 steps to a full turn, 64 is straight down.
+    // The swing's angle to save and to start from: 256 steps to a full turn,
+    // 64 is straight down. The figure window keeps it as the motion moves.
     uint8_t swingAngle = 64;
     // The user's pictures, figures 4 and on.
     UserPictures pictures;

@@ -136,8 +136,8 @@ private:
 // The first line of the file: each saved field once, in the file's order,
 // with the character written after it. A number reads as fscanf's %d and
 // must be followed by its comma; the sound and the program are tokens, which
-// any blank space separates when read. A field that is not here (swingStep)
-// is not saved.
+// any blank space separates when read. A field that is not here is not
+// saved.
 struct SavedField {
     // One of the three is set: what the field is and where it lives.
     int AppSettings::*number;

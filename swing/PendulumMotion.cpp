@@ -30,7 +30,7 @@ PendulumMotion::PendulumMotion()
     }
 }
 
-WindowRect PendulumMotion::tick(AppSettings& s, const WindowRect& current)
+WindowRect PendulumMotion::tick(const AppSettings& s, const WindowRect& current)
 {
     if (s.uniformSwing == 0) {
         if (driftTick == 0)
@@ -42,22 +42,21 @@ WindowRect PendulumMotion::tick(AppSettings& s, const WindowRect& current)
     }
 
     // Faster near the bottom: up to half the amplitude on top of the base step.
-    int near = std::min(std::abs(s.swingAngle - 64) / 2, swingAmplitude / 2);
+    int near = std::min(std::abs(swingAngle - 64) / 2, swingAmplitude / 2);
     int boost = swingAmplitude / 2 - near;
-    int delta = s.swingStep < 0 ? s.swingStep - boost : s.swingStep + boost;
-    s.swingAngle = static_cast<uint8_t>(s.swingAngle + delta);
+    int delta = swingStep < 0 ? swingStep - boost : swingStep + boost;
+    swingAngle = static_cast<uint8_t>(swingAngle + delta);
 
     // Turn only when past a turning point and still moving away from the bottom;
     // the overshoot of up to one step is what makes a larger step swing wider.
-    if ((s.swingAngle <= 64 - swingAmplitude && s.swingStep < 0)
-        || (s.swingAngle >= 64 + swingAmplitude && s.swingStep > 0))
-        s.swingStep = -s.swingStep;
+    if ((swingAngle <= 64 - swingAmplitude && swingStep < 0) || (swingAngle >= 64 + swingAmplitude && swingStep > 0))
+        swingStep = -swingStep;
 
     // Arithmetic shifts: negative offsets round down. The products are formed in
     // 64 bits so that a hand-edited length cannot overflow; for any sane length
     // they equal the 32-bit ones.
-    offsetX = screenCoord((int64_t { cosTable[s.swingAngle] } * s.pendulumLength) >> 8);
-    offsetY = screenCoord((int64_t { sinTable[s.swingAngle] } * s.pendulumLength) >> 8);
+    offsetX = screenCoord((int64_t { cosTable[swingAngle] } * s.pendulumLength) >> 8);
+    offsetY = screenCoord((int64_t { sinTable[swingAngle] } * s.pendulumLength) >> 8);
     return moveTo(current, screenCoord(int64_t { s.anchorX } + offsetX),
                   screenCoord(int64_t { s.anchorY } + offsetY));
 }

@@ -95,6 +95,8 @@ void SwingWindow::createWindow()
 
     settings_.anchorX = pivot.x;
     settings_.anchorY = pivot.y;
+    // The swing goes on from the angle saved.
+    motion.swingAngle = settings_.swingAngle;
     if (settings_.soundFile != kNoFile)
         shell_.playSound(settings_.soundFile);
 
@@ -366,7 +368,9 @@ void SwingWindow::swingTick()
         reconsider();
     if (presence_.asleep)
         return;
-    showAt(motion.tick(settings_, rect_));
+    const WindowRect next = motion.tick(settings_, rect_);
+    settings_.swingAngle = motion.swingAngle;
+    showAt(next);
 }
 
 void SwingWindow::showAt(const WindowRect& r)
@@ -378,7 +382,7 @@ void SwingWindow::showAt(const WindowRect& r)
     // The motion's short rectangles: the window keeps its size, and its last
     // row is cut away instead.
     const bool cut = r.bottom - r.top < figure::kWindowHeight;
-    surface_->show(left, top, cut, PendulumMotion::frameIndex(settings_.swingAngle));
+    surface_->show(left, top, cut, motion.frameIndex());
 }
 
 QPaintEngine* SwingWindow::paintEngine() const
@@ -426,7 +430,8 @@ void SwingWindow::mouseReleaseEvent(QMouseEvent* event)
         const Pivot pivot = pivotForRelease(global.x(), global.y(), settings_.pendulumLength, kSize);
         settings_.anchorX = pivot.x;
         settings_.anchorY = pivot.y;
-        settings_.swingAngle = 64;
+        motion.swingAngle = PendulumMotion::kRestAngle;
+        settings_.swingAngle = motion.swingAngle;
         restartSwingTimer();
     }
     QWidget::mouseReleaseEvent(event);

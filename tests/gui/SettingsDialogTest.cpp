@@ -64,13 +64,15 @@ TEST_F(SettingsPanel, StartsFromTheRecord)
         { "values beyond the sliders", 5, 1000, 2, 1, 1, 0, {}, 0, 20, 400, 2, 0 },
         { "negative length, zero interval", 0, -300, 2, 1, 1, 0, {}, 0, 20, 50, 2, 0 },
         { "far beyond", 100000, 5000, 2, 1, 1, 0, {}, 0, 200, 400, 2, 0 },
+        // The thumb shows the step's size while the figure swings back.
+        { "swinging back", 100, 128, -5, 1, 1, 0, {}, 0, 100, 128, 5, 0 },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         settings = AppSettings();
         settings.tickInterval = c.tickInterval;
         settings.pendulumLength = c.pendulumLength;
-        settings.swingStep = c.swingStep;
+        window.motion.swingStep = c.swingStep;
         settings.alwaysOnTop = c.alwaysOnTop;
         settings.uniformSwing = c.uniformSwing;
         settings.changePictureOnDrop = c.changePictureOnDrop;
@@ -444,15 +446,15 @@ TEST_F(SettingsPanel, AmplitudeSliderKeepsTheSwingsDirection)
     auto* slider = control<QSlider>("amplitudeSlider");
     for (const auto& c : cases) {
         slider->setValue(c.position == 1 ? 2 : 1);
-        settings.swingStep = c.swingStep;
+        window.motion.swingStep = c.swingStep;
         dragSlider(slider, { c.position });
-        EXPECT_EQ(settings.swingStep, c.expected) << "from " << c.swingStep << " to " << c.position;
+        EXPECT_EQ(window.motion.swingStep, c.expected) << "from " << c.swingStep << " to " << c.position;
     }
-    // A key step too, from the record's -5.
+    // A key step too, from the motion's -5.
     slider->setValue(5);
-    settings.swingStep = -5;
+    window.motion.swingStep = -5;
     QTest::keyClick(slider, Qt::Key_Right);
-    EXPECT_EQ(settings.swingStep, -6);
+    EXPECT_EQ(window.motion.swingStep, -6);
 }
 
 TEST_F(SettingsPanel, CheckBoxesWriteTheRecordAndTellTheWindow)

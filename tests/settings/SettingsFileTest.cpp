@@ -126,7 +126,6 @@ TEST_P(ReadFirstLine, SetsTheFieldsScannedBeforeAnyMismatch)
     EXPECT_EQ(s.changePictureOnDrop, c.changePictureOnDrop);
     EXPECT_EQ(s.soundFile, c.soundFile);
     EXPECT_EQ(s.textProgram, c.textProgram);
-    EXPECT_EQ(s.swingStep, 2) << "the step is never read";
 }
 
 INSTANTIATE_TEST_SUITE_P(Vectors, ReadFirstLine, testing::Values(
@@ -271,11 +270,9 @@ TEST(SettingsRoundTrip, EachFieldHasItsOwnPlace)
         SCOPED_TRACE(c.field);
         AppSettings s;
         c.set(s);
-        s.swingStep = 11;
         EXPECT_EQ(settingsHeaderText(s), c.line);
         const AppSettings read = readFrom(c.line);
         EXPECT_EQ(savedFields(read), savedFields(s));
-        EXPECT_EQ(read.swingStep, AppSettings().swingStep) << "the step is not saved";
     }
 }
 
@@ -392,7 +389,6 @@ TEST(WriteSettings, RoundTripKeepsEverySavedField)
     s.pictures.add("/p/a.bmp", "a");
     s.pictures.add("/p q/b.bmp", "two words");
     s.pictures.add("/r/100%.bmp", "");
-    s.swingStep = -9;
     ASSERT_TRUE(writeSettingsFile(dir.file("Tassio.ini"), s));
 
     AppSettings r;
@@ -410,7 +406,6 @@ TEST(WriteSettings, RoundTripKeepsEverySavedField)
     EXPECT_EQ(r.textProgram, s.textProgram);
     EXPECT_EQ(picturePaths(r.pictures), picturePaths(s.pictures));
     EXPECT_EQ(pictureNames(r.pictures), pictureNames(s.pictures));
-    EXPECT_EQ(r.swingStep, 2) << "the step is not saved";
 }
 
 TEST(WriteSettings, UnwritableFolderChangesNothing)

@@ -9,13 +9,13 @@
 
 namespace {
 
-std::vector<int> angles(PendulumMotion& m, AppSettings& s, int ticks)
+std::vector<int> angles(PendulumMotion& m, const AppSettings& s, int ticks)
 {
     std::vector<int> out;
     WindowRect r { 0, 0, 95, 95 };
     for (int i = 0; i < ticks; ++i) {
         r = m.tick(s, r);
-        out.push_back(s.swingAngle);
+        out.push_back(m.swingAngle);
     }
     return out;
 }
@@ -44,11 +44,11 @@ TEST(PendulumTick, DefaultSwingSequence)
     std::vector<int> turns = { 2, 11, 20 }; // indices after which the step has flipped
     WindowRect r { 0, 0, 95, 95 };
     for (std::size_t i = 0; i < expected.size(); ++i) {
-        int stepBefore = s.swingStep;
+        int stepBefore = m.swingStep;
         r = m.tick(s, r);
-        EXPECT_EQ(s.swingAngle, expected[i]) << "tick " << i;
+        EXPECT_EQ(m.swingAngle, expected[i]) << "tick " << i;
         bool turned = std::find(turns.begin(), turns.end(), int(i)) != turns.end();
-        EXPECT_EQ(s.swingStep, turned ? -stepBefore : stepBefore) << "tick " << i;
+        EXPECT_EQ(m.swingStep, turned ? -stepBefore : stepBefore) << "tick " << i;
     }
 }
 
@@ -61,7 +61,7 @@ TEST(PendulumTick, FirstTickOffsetsAndFrame)
     WindowRect r = m.tick(s, WindowRect { 608, 504, 704, 600 });
     EXPECT_EQ(m.offsetX, -55) << "negative products round down";
     EXPECT_EQ(m.offsetY, 115);
-    EXPECT_EQ(PendulumMotion::frameIndex(s.swingAngle), 5);
+    EXPECT_EQ(PendulumMotion::frameIndex(m.swingAngle), 5);
     EXPECT_EQ(r.left, 608 - 55);
     EXPECT_EQ(r.top, 376 + 115);
     EXPECT_EQ(r.right - r.left, 95);
@@ -74,7 +74,7 @@ TEST(PendulumTick, LargeStepSwingsWider)
 {
     PendulumMotion m;
     AppSettings s;
-    s.swingStep = 12;
+    m.swingStep = 12;
     EXPECT_EQ(angles(m, s, 12), (std::vector<int> { 92, 106, 94, 81, 61, 34, 21, 33, 46, 65, 93, 107 }));
 }
 
@@ -110,12 +110,12 @@ TEST(PendulumTick, FarAngleWalksBackAndWraps)
 {
     PendulumMotion m;
     AppSettings s;
-    s.swingAngle = 200;
+    m.swingAngle = 200;
     // Moving up from 200 (positive step) is not "past a turning point while
     // moving away", since 200 >= 96 flips it at once; then it walks down.
     std::vector<int> a = angles(m, s, 3);
     EXPECT_EQ(a[0], 202);
-    EXPECT_EQ(s.swingStep, -2);
+    EXPECT_EQ(m.swingStep, -2);
     EXPECT_EQ(a[1], 200);
     EXPECT_EQ(a[2], 198);
 }
@@ -144,6 +144,54 @@ TEST(PendulumTick, HostileSettingsDoNotOverflow)
     WindowRect r = m.tick(s, WindowRect { INT_MIN, INT_MAX, 0, 0 });
     EXPECT_LT(r.left, r.right);
     EXPECT_LT(r.top, r.bottom);
+}
+
+TEST(PendulumStep, ItsSizeIsSetWithoutTurningTheSwing)
+{
+    const struct {
+        int step, size, expected;
+    } cases[] = {
+        { -2, 5, -5 }, { 2, 5, 5 }, { -12, 1, -1 }, { 0, 7, 7 }, { 3, 12, 12 }, { -7, 7, -7 },
+    };
+    for (const auto& c : cases) {
+        PendulumMotion m;
+        m.swingStep = c.step;
+        EXPECT_EQ(m.stepSize(), c.step < 0 ? -c.step : c.step) << c.step;
+        m.setStepSize(c.size);
+        EXPECT_EQ(m.swingStep, c.expected) << "from " << c.step << " to " << c.size;
+        EXPECT_EQ(m.stepSize(), c.size);
+    }
+}
+
+TEST(PendulumTick, TheSettingsGiveThePivotAndLengthOnly)
+{
+    // Two motions over one record swing alike, each from its own angle: the
+    // record is read, never written.
+    AppSettings s;
+    s.anchorX = 300;
+    s.anchorY = 200;
+    const AppSettings before = s;
+    PendulumMotion a, b;
+    b.swingAngle = 90;
+    WindowRect ra { 0, 0, 95, 95 }, rb = ra;
+    ra = a.tick(s, ra);
+    rb = b.tick(s, rb);
+    EXPECT_EQ(a.swingAngle, 82);
+    EXPECT_EQ(b.swingAngle, 95) << "2 and 3 for the speed near the bottom";
+    for (int i = 0; i < 4; ++i) {
+        ra = a.tick(s, ra);
+        rb = b.tick(s, rb);
+    }
+    EXPECT_EQ(s.swingAngle, before.swingAngle);
+    EXPECT_EQ(s.anchorX, before.anchorX);
+    PendulumMotion c;
+    c.swingAngle = 90;
+    WindowRect rc { 0, 0, 95, 95 };
+    for (int i = 0; i < 5; ++i)
+        rc = c.tick(s, rc);
+    EXPECT_EQ(c.swingAngle, b.swingAngle);
+    EXPECT_EQ(rc.left, rb.left);
+    EXPECT_EQ(rc.top, rb.top);
 }
 
 TEST(PendulumFrameIndex, Boundaries)

@@ -308,6 +308,31 @@ TEST(FigureWindow, TickMovesToTheMotionsRectangle)
     f.window.destroyWindow();
 }
 
+TEST(FigureWindow, SwingsOnFromTheSavedAngleAndKeepsItForSaving)
+{
+    // The record's angle is what was saved: the motion starts there, and the
+    // record follows the motion so that what is saved is where it is now.
+    for (int saved : { 40, 64, 90, 200 }) {
+        SCOPED_TRACE(saved);
+        Fixture f;
+        f.settings.anchorX = 400;
+        f.settings.anchorY = 100;
+        f.settings.swingAngle = static_cast<uint8_t>(saved);
+        f.window.createWindow();
+        EXPECT_EQ(f.window.motion.swingAngle, saved);
+        PendulumMotion alone;
+        alone.swingAngle = static_cast<uint8_t>(saved);
+        WindowRect r { 0, 0, 95, 95 };
+        for (int i = 0; i < 4; ++i) {
+            f.window.swingTick();
+            r = alone.tick(f.settings, r);
+            EXPECT_EQ(f.window.motion.swingAngle, alone.swingAngle) << "tick " << i;
+            EXPECT_EQ(f.settings.swingAngle, alone.swingAngle) << "tick " << i;
+        }
+        f.window.destroyWindow();
+    }
+}
+
 TEST(FigureWindow, AsleepNothingStartsTheTimerAndWakingSwingsOnFromThere)
 {
     Fixture f;
