@@ -3,8 +3,6 @@
 #include "app/SingleInstance.h"
 #include "app/TrayIcon.h"
 #include "dialogs/SettingsDialog.h"
-#include "pictures/PictureWindow.h"
-#include "pictures/TextWindow.h"
 #include "platform/Desktop.h"
 #include "platform/MonitorWatcher.h"
 #include "platform/SoundPlayer.h"
@@ -14,6 +12,8 @@
 #include "settings/SettingsLocation.h"
 #include "settings/SettingsSnapshot.h"
 #include "swing/DropAction.h"
+#include "viewers/PictureWindow.h"
+#include "viewers/TextWindow.h"
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>

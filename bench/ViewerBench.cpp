@@ -3,7 +3,7 @@
 
 #include "TestBmp.h"
 
-#include "pictures/PictureWindow.h"
+#include "viewers/PictureWindow.h"
 
 #include <QApplication>
 

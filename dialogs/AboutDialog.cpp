@@ -1,9 +1,9 @@
 #include "dialogs/AboutDialog.h"
 
 #include "dialogs/DialogUnits.h"
-#include "pictures/DibImage.h"
 #include "platform/BitmapImage.h"
 #include "raster/Bitmap.h"
+#include "raster/DibImage.h"
 #include "raster/MemoryDC.h"
 #include "resources/Resources.h"
 #include "ui_AboutDialog.h"

@@ -4,8 +4,8 @@
 
 #include "FuzzTempFile.h"
 
-#include "pictures/DibImage.h"
 #include "raster/Bitmap.h"
+#include "raster/DibImage.h"
 #include "raster/MemoryDC.h"
 #include "swing/FigureFrames.h"
 #include "swing/PendulumMotion.h"

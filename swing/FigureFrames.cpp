@@ -1,6 +1,6 @@
 #include "swing/FigureFrames.h"
 
-#include "pictures/DibImage.h"
+#include "raster/DibImage.h"
 #include "raster/Raster.h"
 #include "resources/Resources.h"
 #include "settings/ScreenGeometry.h"

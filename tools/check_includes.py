@@ -4,8 +4,14 @@
   check_includes.py [project folder]
 
 Fails, naming every include at fault, when
+  - a folder includes one that LAYERS does not put below it;
   - two or more folders include one another, directly or round a loop;
   - a core file (plain C++, no window) includes Qt, or anything outside the core.
+
+LAYERS is also what the folders' CMake targets link: each folder's target links
+the targets of the folders listed for it, and a folder's headers are on the
+include path only of the targets that link it, so the compiler refuses an
+include against the layers too.
 
 Only the program's own folders count: tests, benchmarks, fuzzers and tools may
 include whatever they test. Generated headers (ui_*.h) and system headers in
@@ -16,18 +22,42 @@ import os
 import re
 import sys
 
-FOLDERS = ("app", "dialogs", "files", "pictures", "platform", "raster", "resources", "settings", "swing")
+# Each folder and the folders it may include directly; what those may include
+# is allowed too, as the targets link one another publicly.
+LAYERS = {
+    "files": (),
+    "resources": (),
+    "raster": ("files",),
+    "settings": ("files",),
+    "platform": ("files", "raster", "settings"),
+    "swing": ("files", "platform", "raster", "resources", "settings"),
+    "viewers": ("files", "platform", "raster"),
+    "dialogs": ("platform", "raster", "resources", "settings", "swing"),
+    "app": ("dialogs", "platform", "resources", "settings", "swing", "viewers"),
+}
+FOLDERS = tuple(sorted(LAYERS))
 SOURCE_SUFFIXES = (".h", ".hpp", ".cpp", ".cc")
 
 # The core: every file of these folders, and these files of the folders that
 # also hold windows. Everything else in FOLDERS may use Qt.
 CORE_FOLDERS = ("files", "raster", "resources", "settings")
-CORE_FILES_ELSEWHERE = ("pictures/DibImage.", "swing/FigureFrames.", "swing/PendulumMotion.",
+CORE_FILES_ELSEWHERE = ("swing/FigureFrames.", "swing/PendulumMotion.",
                         "swing/DropAction.", "swing/FigurePresence.", "swing/AppShell.")
 
 LOCAL_INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 SYSTEM_INCLUDE = re.compile(r'^\s*#\s*include\s*<([^>]+)>')
 QT_HEADER = re.compile(r"^(Q[A-Za-z0-9_]*|Qt[A-Za-z0-9_]*/.*)$")
+
+
+def below(folder, layers=LAYERS):
+    """Every folder that folder may include: the ones it lists and theirs."""
+    seen, todo = set(), list(layers.get(folder, ()))
+    while todo:
+        f = todo.pop()
+        if f not in seen:
+            seen.add(f)
+            todo.extend(layers.get(f, ()))
+    return seen
 
 
 def is_core(path):
@@ -109,6 +139,8 @@ def check(root):
             continue
         if is_core(rel) and not is_core(target):
             problems.append(f"the core includes a file outside it: {where}")
+        if target_folder != source_folder and target_folder not in below(source_folder):
+            problems.append(f"{source_folder}/ may not include {target_folder}/: {where}")
         if target_folder != source_folder:
             edges.setdefault((source_folder, target_folder), []).append(where)
 

@@ -5,8 +5,8 @@
 
 #include "PictureLists.h"
 
-#include "pictures/DibImage.h"
 #include "raster/Bitmap.h"
+#include "raster/DibImage.h"
 #include "raster/MemoryDC.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsFile.h"

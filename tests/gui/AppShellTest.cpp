@@ -2,8 +2,8 @@
 // cascade, whichever kind they are and whether or not the file can be shown,
 // and those still open when it ends are closed with it.
 #include "app/TassioApp.h"
-#include "pictures/PictureWindow.h"
-#include "pictures/TextWindow.h"
+#include "viewers/PictureWindow.h"
+#include "viewers/TextWindow.h"
 
 #include "PictureLists.h"
 #include "TestBmp.h"

@@ -12,7 +12,7 @@ file(COPY_FILE "${TS}" "${_copy}")
 file(GLOB _sources
      "${SOURCE}/dialogs/*.ui" "${SOURCE}/dialogs/*.cpp" "${SOURCE}/dialogs/*.h"
      "${SOURCE}/app/*.cpp" "${SOURCE}/app/*.h"
-     "${SOURCE}/pictures/*.cpp" "${SOURCE}/pictures/*.h")
+     "${SOURCE}/viewers/*.cpp" "${SOURCE}/viewers/*.h")
 execute_process(COMMAND "${LUPDATE}" -silent -locations none -source-language zh_CN -target-language en
                         ${_sources} -ts "${_copy}"
                 RESULT_VARIABLE _result OUTPUT_VARIABLE _out ERROR_VARIABLE _out)

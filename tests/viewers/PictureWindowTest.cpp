@@ -1,6 +1,6 @@
 // The picture viewer window on the offscreen platform: scroll rules, drag
 // panning, painted pixels, sizing and the refusal of unreadable files.
-#include "pictures/PictureWindow.h"
+#include "viewers/PictureWindow.h"
 
 #include "TestBmp.h"
 #include "ViewerTestFiles.h"

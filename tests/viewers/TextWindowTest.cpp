@@ -1,5 +1,5 @@
 // The text viewer: what it reads from a file, and its window.
-#include "pictures/TextWindow.h"
+#include "viewers/TextWindow.h"
 
 #include "ViewerTestFiles.h"
 

@@ -1,6 +1,6 @@
-#include "pictures/TextWindow.h"
+#include "viewers/TextWindow.h"
 
-#include "pictures/PictureWindow.h"
+#include "viewers/PictureWindow.h"
 
 #include "files/RegularFile.h"
 

@@ -1,4 +1,4 @@
-#include "pictures/DibImage.h"
+#include "raster/DibImage.h"
 
 #include "files/RegularFile.h"
 

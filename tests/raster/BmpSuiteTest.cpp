@@ -1,8 +1,8 @@
 // Draws every picture of the public .bmp suite and compares, pixel for pixel,
 // with Qt's independent reader. Bad files must only be survived.
 
-#include "pictures/DibImage.h"
 #include "raster/Bitmap.h"
+#include "raster/DibImage.h"
 #include "raster/MemoryDC.h"
 
 #include <QDir>

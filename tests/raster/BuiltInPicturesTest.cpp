@@ -1,6 +1,6 @@
 // The pictures compiled into the program: every frame id of every built-in
 // figure names a decodable frame of the frame size, and nothing lies between.
-#include "pictures/DibImage.h"
+#include "raster/DibImage.h"
 #include "resources/FigureIds.h"
 #include "resources/Resources.h"
 

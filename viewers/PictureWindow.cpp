@@ -1,8 +1,8 @@
-#include "pictures/PictureWindow.h"
+#include "viewers/PictureWindow.h"
 
-#include "pictures/DibImage.h"
 #include "platform/BitmapImage.h"
 #include "platform/Desktop.h"
+#include "raster/DibImage.h"
 #include "raster/MemoryDC.h"
 
 #include <QEvent>

@@ -1,7 +1,7 @@
 // The compiled-in figure frames, read through the program's own loader: every
 // frame at 96x96 and at 192x192, and each 192-pixel frame the same drawing as
 // its 96-pixel one (the ids of the two sets must not slip against each other).
-#include "pictures/DibImage.h"
+#include "raster/DibImage.h"
 #include "resources/Resources.h"
 
 #include <gtest/gtest.h>

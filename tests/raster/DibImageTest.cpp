@@ -1,7 +1,7 @@
 #include "TestBmp.h"
 
-#include "pictures/DibImage.h"
 #include "raster/Bitmap.h"
+#include "raster/DibImage.h"
 #include "raster/MemoryDC.h"
 
 #include <gtest/gtest.h>
