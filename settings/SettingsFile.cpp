@@ -1,15 +1,14 @@
 #include "settings/SettingsFile.h"
 
 #include "files/RegularFile.h"
+#include "files/ReplaceFile.h"
 #include "settings/AppSettings.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <string>
 #include <unistd.h>
@@ -208,9 +207,8 @@ constexpr EscapeCode kEscapes[] = {
 };
 constexpr const char* kEmptyToken = "%00";
 
-// A write goes to <name>.tmp-XXXXXX beside the file, then is renamed over it.
-constexpr char kTempInfix[] = ".tmp-";
-constexpr std::size_t kTempRandom = 6; // mkstemp's XXXXXX
+// Earlier versions wrote <name>.XXXXXX beside the file before renaming it.
+constexpr std::size_t kOldTempRandom = 6; // mkstemp's XXXXXX
 
 bool isAlnum(char c)
 {
@@ -321,38 +319,6 @@ std::string decodeSettingsToken(const std::string& token)
     return out;
 }
 
-std::string settingsLinkTarget(const std::string& path)
-{
-    std::string current = path;
-    // As many links as the system itself follows before giving up (ELOOP).
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st;
-        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-            return current;
-        std::string link(st.st_size > 0 ? static_cast<std::size_t>(st.st_size) + 1 : PATH_MAX, '\0');
-        const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-        if (n <= 0 || static_cast<std::size_t>(n) >= link.size())
-            return current;
-        link.resize(static_cast<std::size_t>(n));
-        if (link[0] == '/') {
-            current = link;
-        } else {
-            const std::size_t slash = current.rfind('/');
-            current = slash == std::string::npos ? link : current.substr(0, slash + 1) + link;
-        }
-    }
-    return current;
-}
-
-bool settingsFileReadOnly(const std::string& path)
-{
-    struct stat st;
-    if (::stat(path.c_str(), &st) != 0)
-        return false;
-    // Root may write any file; a file nobody may write was made read-only on purpose.
-    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
-}
-
 void readSettingsFile(const std::string& path, AppSettings& s)
 {
     const RegularFile file = RegularFile::readWhole(path, kMaxSettingsBytes);
@@ -417,79 +383,26 @@ std::string settingsPicturesText(const UserPictures& pictures)
 
 bool writeSettingsFile(const std::string& path, const AppSettings& s)
 {
-    return writeSettingsText(path, settingsHeaderText(s) + settingsPicturesText(s.pictures));
-}
-
-bool writeSettingsText(const std::string& path, const std::string& text)
-{
-    // A link is written through: its target is replaced and the link stays.
-    const std::string target = settingsLinkTarget(path);
-    struct stat old;
-    const bool existed = ::stat(target.c_str(), &old) == 0;
-    if (existed && (!S_ISREG(old.st_mode) || settingsFileReadOnly(target)))
-        return false;
-
-    // Write beside the target, then rename over it, so the old file survives
-    // anything that goes wrong before the rename.
-    std::string tmp = target + kTempInfix + std::string(kTempRandom, 'X');
-    int fd = mkstemp(tmp.data());
-    if (fd < 0)
-        return false;
-    if (existed) {
-        // The new file keeps the old one's owner (where we may give it) and mode.
-        if (fchown(fd, old.st_uid, old.st_gid) != 0)
-            (void)!fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-        fchmod(fd, old.st_mode & 07777);
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        fchmod(fd, 0666 & ~mask);
-    }
-    bool ok = true;
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (ok && left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok) {
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
-    }
-    ok = ok && fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && std::rename(tmp.c_str(), target.c_str()) == 0;
-    if (!ok)
-        ::unlink(tmp.c_str());
-    return ok;
+    return replaceFile(path, settingsHeaderText(s) + settingsPicturesText(s.pictures));
 }
 
 bool isSettingsLeftover(const std::string& fileName, const std::string& settingsName)
 {
+    if (isReplaceTemporary(fileName, settingsName))
+        return true;
     if (fileName.compare(0, settingsName.size(), settingsName) != 0)
         return false;
-    const std::string rest = fileName.substr(settingsName.size());
-    auto randomPart = [](const std::string& s) {
-        if (s.size() != kTempRandom)
-            return false;
-        for (char c : s)
-            if (!isAlnum(c))
-                return false;
-        return true;
-    };
-    const std::size_t infix = sizeof kTempInfix - 1;
-    if (rest.compare(0, infix, kTempInfix) == 0)
-        return randomPart(rest.substr(infix));
     // Earlier versions wrote <name>.XXXXXX. A user's own copy named like that
     // ("backup", "Before", "OLD", "202412") reads as a word or a number; six
     // random characters almost never do (1.6 %), and those few are left.
-    if (rest.empty() || rest[0] != '.' || !randomPart(rest.substr(1)))
+    const std::string rest = fileName.substr(settingsName.size());
+    if (rest.size() != 1 + kOldTempRandom || rest[0] != '.')
         return false;
     const std::string r = rest.substr(1);
     int lower = 0, upper = 0, digits = 0;
     for (char c : r) {
+        if (!isAlnum(c))
+            return false;
         lower += c >= 'a' && c <= 'z';
         upper += c >= 'A' && c <= 'Z';
         digits += c >= '0' && c <= '9';
@@ -504,7 +417,7 @@ int removeSettingsLeftovers(const std::string& path)
 {
     // The folders a write of path goes to: its link target's, and its own
     // where an earlier version wrote beside the link.
-    const std::string target = settingsLinkTarget(path);
+    const std::string target = linkTarget(path);
     std::vector<std::string> files { target };
     if (path != target)
         files.push_back(path);

@@ -12,11 +12,10 @@ std::string settingsFilePath(const std::string& executablePath);
 // the record as it is; a garbled one sets the fields read before the damage.
 void readSettingsFile(const std::string& path, AppSettings& settings);
 
-// Writes the saved fields. The file is replaced atomically: a crash, a full disk
-// or an unwritable folder leaves the previous file intact. Returns false then.
-// A symbolic link is written through (its target is replaced, the link kept),
-// the file keeps its mode and, where permitted, its owner, and a file nobody
-// may write (mode a-w) is left alone: the call returns false.
+// Writes the saved fields with replaceFile (files/ReplaceFile.h): a crash, a
+// full disk or an unwritable folder leaves the previous file intact and the
+// call returns false; a link is written through, the mode kept, and a file
+// nobody may write (mode a-w) left alone.
 bool writeSettingsFile(const std::string& path, const AppSettings& settings);
 
 // A temporary file that a write of the settings file named settingsName left
@@ -30,23 +29,12 @@ bool isSettingsLeftover(const std::string& fileName, const std::string& settings
 // can be writing. Returns how many went.
 int removeSettingsLeftovers(const std::string& path);
 
-// The file's text in two parts, which writeSettingsFile puts together: the
+// The file's text in two parts, which writeSettingsFile puts together and
+// replaceFile writes: the
 // first line (numbers, sound and program, with its line end), and one line per
 // user picture.
 std::string settingsHeaderText(const AppSettings& settings);
 std::string settingsPicturesText(const UserPictures& pictures);
-
-// Replaces the file at path with text, as writeSettingsFile does.
-bool writeSettingsText(const std::string& path, const std::string& text);
-
-// Where a write of path lands: the file at the end of its chain of symbolic
-// links (relative links taken from the link's folder); path itself when it is
-// no link. A dangling link gives the name its target would have.
-std::string settingsLinkTarget(const std::string& path);
-
-// Something is at path (after links) that the user made read-only: no write
-// permission bit is set, or this process may not write it.
-bool settingsFileReadOnly(const std::string& path);
 
 // Values are stored as single white-space-delimited tokens. Blanks, tabs and
 // line ends inside a value are written as %20, %09, %0A, %0D, %0B and %0C, an

@@ -1,5 +1,6 @@
 #include "settings/SettingsLocation.h"
 
+#include "files/ReplaceFile.h"
 #include "settings/SettingsFile.h"
 
 #include <algorithm>
@@ -64,8 +65,8 @@ PathProbe systemPathProbe()
             return ::lstat(path.c_str(), &st) == 0;
         },
         [](const std::string& folder) { return ::access(folder.c_str(), W_OK | X_OK) == 0; },
-        [](const std::string& path) { return settingsLinkTarget(path); },
-        [](const std::string& path) { return settingsFileReadOnly(path); },
+        [](const std::string& path) { return linkTarget(path); },
+        [](const std::string& path) { return isReadOnlyFile(path); },
     };
 }
 

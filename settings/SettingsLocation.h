@@ -18,11 +18,11 @@ struct PathProbe {
     // For root this holds for any folder except on a read-only file system
     // or in special ones such as /proc/<pid>.
     std::function<bool(const std::string& folder)> canCreateFiles;
-    // Where a write of the file at path lands (settingsLinkTarget); path
+    // Where a write of the file at path lands (linkTarget); path
     // itself when not given.
     std::function<std::string(const std::string& path)> linkTarget;
     // The file at path is there and the user made it read-only
-    // (settingsFileReadOnly); never when not given.
+    // (isReadOnlyFile); never when not given.
     std::function<bool(const std::string& path)> readOnly;
 };
 

@@ -1,5 +1,6 @@
 #include "settings/SettingsSnapshot.h"
 
+#include "files/ReplaceFile.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsFile.h"
 #include "settings/SettingsLocation.h"
@@ -55,7 +56,7 @@ bool SettingsSnapshot::saveOnce(const std::string& path, const std::function<voi
         published = hasText_;
     }
     // Nothing published, nothing known to save: the file is left as it is.
-    const bool ok = published && ensureParentFolder(path) && writeSettingsText(path, text());
+    const bool ok = published && ensureParentFolder(path) && replaceFile(path, text());
     saveResult_ = ok;
     if (!ok && onFailure)
         onFailure();

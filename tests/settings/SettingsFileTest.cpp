@@ -1,5 +1,6 @@
 #include "PictureLists.h"
 
+#include "files/ReplaceFile.h"
 #include "settings/AppSettings.h"
 #include "settings/SettingsFile.h"
 
@@ -634,7 +635,7 @@ TEST(WriteSettings, WritesThroughLinksAndKeepsTheMode)
         EXPECT_EQ(readBytes(target), kMovedTo7) << c.what;
         EXPECT_EQ(isLink(ini), c.link != nullptr) << c.what;
         EXPECT_EQ(modeOf(target), c.mode) << c.what;
-        EXPECT_EQ(settingsLinkTarget(ini), target) << c.what;
+        EXPECT_EQ(linkTarget(ini), target) << c.what;
     }
 }
 
@@ -656,7 +657,7 @@ TEST(WriteSettings, LeavesReadOnlyAndSpecialFilesAlone)
         const std::string ini = dir.file("Tassio.ini");
         writeBytes(ini, kLine1);
         ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
-        EXPECT_TRUE(settingsFileReadOnly(ini));
+        EXPECT_TRUE(isReadOnlyFile(ini));
         EXPECT_FALSE(writeSettingsFile(ini, movedTo(7)));
         EXPECT_EQ(readBytes(ini), kLine1);
         EXPECT_EQ(modeOf(ini), 0444u);
@@ -673,8 +674,8 @@ TEST(WriteSettings, LeavesReadOnlyAndSpecialFilesAlone)
     {
         TempDir dir;
         writeBytes(dir.file("Tassio.ini"), kLine1);
-        EXPECT_FALSE(settingsFileReadOnly(dir.file("Tassio.ini")));
-        EXPECT_FALSE(settingsFileReadOnly(dir.file("missing.ini")));
+        EXPECT_FALSE(isReadOnlyFile(dir.file("Tassio.ini")));
+        EXPECT_FALSE(isReadOnlyFile(dir.file("missing.ini")));
     }
 }
 
