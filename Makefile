@@ -17,8 +17,9 @@ deps:
 deb-deps:
 	@./tools/install-deps.sh deb
 
+# Warnings are errors in every build made here (and so in CI's).
 configure: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS) >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTASSIO_WERROR=ON $(CMAKE_ARGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
@@ -43,7 +44,8 @@ test-fresh:
 # The unit and widget tests, and the end-to-end tests against the program, all
 # built with AddressSanitizer and UndefinedBehaviorSanitizer (the soak aside).
 test-sanitize: deps
-	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTASSIO_SANITIZE=address,undefined -DTASSIO_BENCH=OFF >/dev/null
+	@cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTASSIO_SANITIZE=address,undefined -DTASSIO_BENCH=OFF \
+	    -DTASSIO_WERROR=ON >/dev/null
 	@cmake --build $(ASAN_BUILD) -j $(JOBS)
 	@cd $(ASAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L '^(unit|e2e)$$' -LE soak
 

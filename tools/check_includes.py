@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
 """Checks the include graph between the program's folders.
 
-  check_includes.py [project folder]
+  check_includes.py [project folder] [--links FILE]
 
 Fails, naming every include at fault, when
   - a folder includes one that LAYERS does not put below it;
   - two or more folders include one another, directly or round a loop;
   - a core file (plain C++, no window) includes Qt, or anything outside the core.
 
-LAYERS is also what the folders' CMake targets link: each folder's target links
-the targets of the folders listed for it, and a folder's headers are on the
-include path only of the targets that link it, so the compiler refuses an
-include against the layers too.
+LAYERS is also what the folders' CMake libraries link: each folder's library
+links the libraries of the folders listed for it, and a folder's headers are on
+the include path only of the targets that link it, so the compiler refuses an
+include against the layers too. With --links (the file the build writes, one
+"tassio_<folder>: <linked>;<linked>..." line a library) it fails, too, when a
+library links a folder that LAYERS does not list for it, or does not link one
+that it does.
 
 Only the program's own folders count: tests, benchmarks, fuzzers and tools may
 include whatever they test. Generated headers (ui_*.h) and system headers in
@@ -157,9 +160,57 @@ def check(root):
     return problems, edges
 
 
+def folder_of_library(name, layers=LAYERS):
+    """The folder a library of the build belongs to: tassio_swing_core and
+    tassio_swing are both swing's; None for libraries of no folder."""
+    if not name.startswith("tassio_"):
+        return None
+    folder = name[len("tassio_"):]
+    if folder.endswith("_core"):
+        folder = folder[:-len("_core")]
+    return folder if folder in layers else None
+
+
+def check_links(text, layers=LAYERS):
+    """Holds the libraries' links (the --links file's text) against layers."""
+    problems, linked = [], {}
+    for line in text.splitlines():
+        if not line.strip():
+            continue
+        library, _, links = line.partition(":")
+        folder = folder_of_library(library.strip(), layers)
+        if folder is None:
+            problems.append(f"a library of no folder in LAYERS: {line.strip()}")
+            continue
+        found = linked.setdefault(folder, set())
+        for item in links.split(";"):
+            target = folder_of_library(item.strip(), layers)
+            if target is None or target == folder:
+                continue
+            found.add(target)
+            if target not in layers[folder]:
+                problems.append(f"{library.strip()} links {item.strip()}, which LAYERS does not allow for {folder}/")
+    for folder in sorted(linked):
+        for missing in sorted(set(layers[folder]) - linked[folder]):
+            problems.append(f"{folder}/ may include {missing}/ by LAYERS, but no library of {folder}/ links it")
+    return problems
+
+
 def main(argv):
-    root = os.path.abspath(argv[1] if len(argv) > 1 else os.path.join(os.path.dirname(__file__), ".."))
+    args = list(argv[1:])
+    links = None
+    if "--links" in args:
+        i = args.index("--links")
+        if i + 1 >= len(args):
+            print("--links needs a file")
+            return 2
+        links = args[i + 1]
+        del args[i:i + 2]
+    root = os.path.abspath(args[0] if args else os.path.join(os.path.dirname(__file__), ".."))
     problems, edges = check(root)
+    if links is not None:
+        with open(links, encoding="utf-8") as f:
+            problems += check_links(f.read())
     if problems:
         print("\n".join(problems))
         print(f"{len(problems)} problem(s) in the include graph")

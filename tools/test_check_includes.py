@@ -57,8 +57,46 @@ CASES = [
 ]
 
 
-def main():
+# The build's links, one library a line, held against the layers.
+SOUND_LINKS = ("tassio_files: \n"
+               "tassio_settings: tassio_files\n"
+               "tassio_swing_core: tassio_files;tassio_settings\n"
+               "tassio_swing: tassio_swing_core;tassio_platform;Qt6::Widgets\n"
+               "tassio_platform: tassio_files;tassio_raster;tassio_settings;$<LINK_ONLY:Qt6::DBus>\n")
+LAYERS = {"files": (), "raster": ("files",), "settings": ("files",),
+          "platform": ("files", "raster", "settings"), "swing": ("files", "platform", "settings"),
+          "viewers": ("files", "platform", "raster")}
+
+LINK_CASES = [
+    # name, replaced line (library name first), the text every problem must hold (none: passes)
+    ("the sound links pass", None, []),
+    ("a library linking up a layer", "tassio_settings: tassio_files;tassio_platform",
+     ["tassio_settings links tassio_platform, which LAYERS does not allow for settings/"]),
+    ("a library linking across", "tassio_swing_core: tassio_files;tassio_settings;tassio_viewers",
+     ["tassio_swing_core links tassio_viewers, which LAYERS does not allow for swing/"]),
+    ("an arrow of the layers that the build lacks", "tassio_platform: tassio_files;tassio_settings",
+     ["platform/ may include raster/ by LAYERS, but no library of platform/ links it"]),
+    ("a library of no folder", "tassio_extra: tassio_files", ["a library of no folder in LAYERS: tassio_extra"]),
+]
+
+
+def links_cases():
     failed = 0
+    for name, line, expected in LINK_CASES:
+        lines = SOUND_LINKS.splitlines()
+        if line:
+            library = line.split(":")[0]
+            lines = [l for l in lines if l.split(":")[0] != library] + [line]
+        problems = check_includes.check_links("\n".join(lines), LAYERS)
+        text = "\n".join(problems)
+        ok = len(problems) == len(expected) and all(e in text for e in expected)
+        print(("PASS " if ok else "FAIL ") + "links: " + name + ("" if ok else ":\n" + text))
+        failed += not ok
+    return failed
+
+
+def main():
+    failed = links_cases()
     for name, changes, count, expected in CASES:
         files = dict(SOUND)
         files.update(changes)
