@@ -15,7 +15,8 @@ JOBS="${FUZZ_JOBS:-$(nproc)}"
 COMPILER="${CXX:-clang++}"
 case "$COMPILER" in *clang*) ;; *) COMPILER=clang++ ;; esac
 
-cmake -S fuzz -B "$BUILD" -DCMAKE_CXX_COMPILER="$COMPILER" >/dev/null || exit 1
+# Warnings are errors here, as in the Makefile's other builds.
+cmake -S fuzz -B "$BUILD" -DCMAKE_CXX_COMPILER="$COMPILER" -DTASSIO_WERROR=ON >/dev/null || exit 1
 cmake --build "$BUILD" -j "$JOBS" || exit 1
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
