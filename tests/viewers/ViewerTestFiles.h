@@ -36,7 +36,7 @@ public:
 
 private:
     QTemporaryDir dir_;
-    std::vector<std::string> written_;
+    mutable std::vector<std::string> written_; // write() is used on const scratch folders
 };
 
 } // namespace viewertest
