@@ -1,8 +1,8 @@
 #include "platform/SoundPlayer.h"
 
-#include "platform/SampleConverter.h"
-#include "platform/WavCache.h"
-#include "platform/WavFile.h"
+#include "sound/SampleConverter.h"
+#include "sound/WavCache.h"
+#include "sound/WavFile.h"
 
 #include <algorithm>
 
