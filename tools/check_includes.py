@@ -16,12 +16,12 @@ import os
 import re
 import sys
 
-FOLDERS = ("app", "dialogs", "files", "pictures", "platform", "raster", "resources", "settings", "swing")
+FOLDERS = ("app", "dialogs", "files", "pictures", "platform", "raster", "resources", "settings", "sound", "swing")
 SOURCE_SUFFIXES = (".h", ".hpp", ".cpp", ".cc")
 
 # The core: every file of these folders, and these files of the folders that
 # also hold windows. Everything else in FOLDERS may use Qt.
-CORE_FOLDERS = ("files", "raster", "resources", "settings")
+CORE_FOLDERS = ("files", "raster", "resources", "settings", "sound")
 CORE_FILES_ELSEWHERE = ("pictures/DibImage.", "swing/FigureFrames.", "swing/PendulumMotion.",
                         "swing/DropAction.", "swing/FigurePresence.", "swing/AppShell.")
 

@@ -3,7 +3,7 @@
 #include "ChildProcess.h"
 #include "ToneWriter.h"
 #include "platform/SoundPlayer.h"
-#include "platform/WavFile.h"
+#include "sound/WavFile.h"
 
 #include <gtest/gtest.h>
 
