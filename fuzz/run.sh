@@ -31,7 +31,7 @@ trap 'rm -rf "$TMPDIR"' EXIT
 
 failed=0
 summary=""
-for name in dibimage settings; do
+for name in dibimage settings wavfile; do
     log="$BUILD/logs/$name.log"
     echo "== fuzz_$name: ${SECONDS_EACH} s =="
     "$BUILD/fuzz_$name" "$BUILD/corpus/$name" \

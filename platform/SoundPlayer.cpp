@@ -1,150 +1,15 @@
 #include "platform/SoundPlayer.h"
 
-#include "platform/SampleConverter.h"
-#include "platform/WavCache.h"
-#include "platform/WavFile.h"
+#include "platform/SoundSink.h"
+#include "sound/SampleConverter.h"
+#include "sound/WavCache.h"
+#include "sound/WavFile.h"
 
 #include <algorithm>
-
-#ifdef TASSIO_HAVE_PULSE
-#include <pulse/error.h>
-#include <pulse/simple.h>
-
-#include <dlfcn.h>
-#else
-struct pa_simple;
-#endif
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Between two chunks of this length the thread looks for a newer sound to cut over to.
-constexpr unsigned kChunkMs = 20;
-// The server holds this much audio ahead of playback: small, so that a cut drops
-// little and a stalled writer is noticed, large enough not to underrun on a busy machine.
-constexpr unsigned kBufferMs = 200;
-// When less than this is still queued the rest is left to pa_simple_drain.
-constexpr std::chrono::microseconds kDrainBelow{30000};
-// Bound on the wait for the sink's own latency after the drain; small enough that a
-// sound at exit ends well inside SoundPlayer::syncGrace.
-constexpr std::chrono::microseconds kMaxSinkWait{300000};
-
-#ifdef TASSIO_HAVE_PULSE
-// The sound library and what it pulls in (codecs, crypto, the system
-// journal) weigh about 1.5 MB resident: they are loaded when the first sound
-// plays, not at start, and most runs play none.
-struct PulseApi {
-    decltype(&::pa_simple_new) simpleNew;
-    decltype(&::pa_simple_free) simpleFree;
-    decltype(&::pa_simple_write) simpleWrite;
-    decltype(&::pa_simple_drain) simpleDrain;
-    decltype(&::pa_simple_flush) simpleFlush;
-    decltype(&::pa_simple_get_latency) simpleGetLatency;
-    decltype(&::pa_sample_spec_valid) sampleSpecValid;
-    decltype(&::pa_usec_to_bytes) usecToBytes;
-    decltype(&::pa_channel_map_init) channelMapInit;
-    decltype(&::pa_channel_map_init_extend) channelMapInitExtend;
-    decltype(&::pa_channel_map_compatible) channelMapCompatible;
-};
-
-template <typename F>
-bool resolve(void* library, const char* name, F& f)
-{
-    f = reinterpret_cast<F>(dlsym(library, name));
-    return f != nullptr;
-}
-
-// Null when the library cannot be loaded: the program is then silent.
-const PulseApi* pulse()
-{
-    static const PulseApi* api = []() -> const PulseApi* {
-        // Never closed: streams may live until the process ends.
-        void* library = dlopen("libpulse-simple.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (!library)
-            return nullptr;
-        static PulseApi loaded;
-        const bool ok = resolve(library, "pa_simple_new", loaded.simpleNew)
-            && resolve(library, "pa_simple_free", loaded.simpleFree)
-            && resolve(library, "pa_simple_write", loaded.simpleWrite)
-            && resolve(library, "pa_simple_drain", loaded.simpleDrain)
-            && resolve(library, "pa_simple_flush", loaded.simpleFlush)
-            && resolve(library, "pa_simple_get_latency", loaded.simpleGetLatency)
-            && resolve(library, "pa_sample_spec_valid", loaded.sampleSpecValid)
-            && resolve(library, "pa_usec_to_bytes", loaded.usecToBytes)
-            && resolve(library, "pa_channel_map_init", loaded.channelMapInit)
-            && resolve(library, "pa_channel_map_init_extend", loaded.channelMapInitExtend)
-            && resolve(library, "pa_channel_map_compatible", loaded.channelMapCompatible);
-        return ok ? &loaded : nullptr;
-    }();
-    return api;
-}
-
-pa_sample_format_t paFormat(WavFile::SampleFormat f)
-{
-    switch (f) {
-    case WavFile::SampleFormat::U8: return PA_SAMPLE_U8;
-    case WavFile::SampleFormat::S16LE: return PA_SAMPLE_S16LE;
-    case WavFile::SampleFormat::S24LE: return PA_SAMPLE_S24LE;
-    case WavFile::SampleFormat::S32LE: return PA_SAMPLE_S32LE;
-    case WavFile::SampleFormat::Float32LE: return PA_SAMPLE_FLOAT32LE;
-    case WavFile::SampleFormat::ALaw: return PA_SAMPLE_ALAW;
-    case WavFile::SampleFormat::ULaw: return PA_SAMPLE_ULAW;
-    }
-    return PA_SAMPLE_INVALID;
-}
-
-// The speakers of a WAVE_FORMAT_EXTENSIBLE mask, bit by bit; later bits are auxiliary.
-pa_channel_map channelMap(const WavFile& wav)
-{
-    static const pa_channel_position_t kMaskPositions[] = {
-        PA_CHANNEL_POSITION_FRONT_LEFT,
-        PA_CHANNEL_POSITION_FRONT_RIGHT,
-        PA_CHANNEL_POSITION_FRONT_CENTER,
-        PA_CHANNEL_POSITION_LFE,
-        PA_CHANNEL_POSITION_REAR_LEFT,
-        PA_CHANNEL_POSITION_REAR_RIGHT,
-        PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER,
-        PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER,
-        PA_CHANNEL_POSITION_REAR_CENTER,
-        PA_CHANNEL_POSITION_SIDE_LEFT,
-        PA_CHANNEL_POSITION_SIDE_RIGHT,
-        PA_CHANNEL_POSITION_TOP_CENTER,
-        PA_CHANNEL_POSITION_TOP_FRONT_LEFT,
-        PA_CHANNEL_POSITION_TOP_FRONT_CENTER,
-        PA_CHANNEL_POSITION_TOP_FRONT_RIGHT,
-        PA_CHANNEL_POSITION_TOP_REAR_LEFT,
-        PA_CHANNEL_POSITION_TOP_REAR_CENTER,
-        PA_CHANNEL_POSITION_TOP_REAR_RIGHT,
-    };
-    constexpr unsigned kKnown = sizeof kMaskPositions / sizeof kMaskPositions[0];
-
-    pa_channel_map map;
-    if (wav.channelMask() == 0) {
-        // Files without a mask use the same default order as WAVE_FORMAT_EXTENSIBLE.
-        pulse()->channelMapInitExtend(&map, wav.channels(), PA_CHANNEL_MAP_WAVEEX);
-        return map;
-    }
-    pulse()->channelMapInit(&map);
-    map.channels = std::uint8_t(wav.channels());
-    unsigned channel = 0;
-    unsigned aux = 0;
-    for (unsigned bit = 0; bit < 32 && channel < wav.channels(); ++bit) {
-        if ((wav.channelMask() & (1u << bit)) == 0)
-            continue;
-        map.map[channel++] = bit < kKnown
-                                 ? kMaskPositions[bit]
-                                 : pa_channel_position_t(PA_CHANNEL_POSITION_AUX0 + aux++);
-    }
-    return map;
-}
-
-// Errors that say nothing about the server, only about this sound.
-bool isSoundError(int error)
-{
-    return error == PA_ERR_INVALID || error == PA_ERR_NOTSUPPORTED || error == PA_ERR_TOOLARGE;
-}
-#endif
 
 } // namespace
 
@@ -153,27 +18,29 @@ struct SoundPlayer::Job {
     std::string path;
     Clock::time_point requested;
     std::shared_ptr<const WavFile> sound;
-    pa_simple* stream = nullptr;
+    std::unique_ptr<SoundStream> stream;
 
     Job(std::uint64_t g, std::string p, Clock::time_point r) : generation(g), path(std::move(p)), requested(r) {}
-    ~Job()
-    {
-#ifdef TASSIO_HAVE_PULSE
-        if (stream != nullptr)
-            pulse()->simpleFree(stream);
-#endif
-    }
-    Job(const Job&) = delete;
-    Job& operator=(const Job&) = delete;
 };
 
 SoundPlayer& SoundPlayer::instance()
 {
-    static SoundPlayer* player = new SoundPlayer;
+    static SoundPlayer* player = new SoundPlayer(makeSystemSoundSink(), Limits());
     return *player;
 }
 
-SoundPlayer::SoundPlayer() : cache_(std::make_unique<WavCache>()) {}
+SoundPlayer::SoundPlayer(std::unique_ptr<SoundSink> sink, const Limits& limits)
+    : sink_(std::move(sink)), limits_(limits), cache_(std::make_unique<WavCache>())
+{
+}
+
+SoundPlayer::~SoundPlayer()
+{
+    shutdown();
+    // A thread that shutdown() left behind still uses this object until it ends.
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [&] { return !threadStarted_ || threadEnded_; });
+}
 
 bool SoundPlayer::playAsync(const std::string& path)
 {
@@ -193,8 +60,8 @@ bool SoundPlayer::playSync(const std::string& path)
         // Read: its length is known. Being read: as long as reading may take.
         // Not yet taken up: a thread held up that long drops the sound as too late.
         const Clock::time_point deadline = loaded_ == generation ? playDeadline_
-            : taken_ == generation                              ? submitted + loadWait
-                                                                : submitted + startLimit;
+            : taken_ == generation                              ? submitted + limits_.loadWait
+                                                                : submitted + limits_.startLimit;
         if (Clock::now() >= deadline)
             break;
         done_.wait_until(lock, deadline);
@@ -233,7 +100,7 @@ void SoundPlayer::shutdown()
         wake_.notify_all();
         done_.notify_all();
         if (thread.joinable() && thread.get_id() != std::this_thread::get_id())
-            ended = done_.wait_for(lock, shutdownWait, [&] { return threadEnded_; });
+            ended = done_.wait_for(lock, limits_.shutdownWait, [&] { return threadEnded_; });
     }
     if (!thread.joinable())
         return;
@@ -245,10 +112,8 @@ void SoundPlayer::shutdown()
 
 std::uint64_t SoundPlayer::submit(const std::string& path)
 {
-#ifndef TASSIO_HAVE_PULSE
-    (void)path;
-    return 0;
-#else
+    if (sink_->silent())
+        return 0;
     std::unique_ptr<Job> replaced;
     std::uint64_t generation = 0;
     {
@@ -258,19 +123,26 @@ std::uint64_t SoundPlayer::submit(const std::string& path)
         generation = ++generation_;
         replaced = std::move(pending_);
         pending_ = std::make_unique<Job>(generation, path, Clock::now());
-        if (!thread_.joinable())
+        if (!threadStarted_) {
             thread_ = std::thread(&SoundPlayer::run, this);
+            threadStarted_ = true;
+        }
     }
     wake_.notify_all();
     done_.notify_all();
     return generation;
-#endif
 }
 
 bool SoundPlayer::cutOff(std::uint64_t generation)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return quit_ || generation_ != generation;
+}
+
+bool SoundPlayer::cutOffWithin(std::uint64_t generation, std::chrono::microseconds wait)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return wake_.wait_for(lock, wait, [&] { return quit_ || generation_ != generation; });
 }
 
 void SoundPlayer::run()
@@ -282,7 +154,7 @@ void SoundPlayer::run()
             std::unique_lock<std::mutex> lock(mutex_);
             const auto ready = [&] { return quit_ || pending_ != nullptr; };
             // The sounds read are freed once none has been asked for in a while.
-            if (!cache_->empty() && !wake_.wait_until(lock, idleSince + keepSounds, ready)) {
+            if (!cache_->empty() && !wake_.wait_until(lock, idleSince + limits_.keepSounds, ready)) {
                 lock.unlock();
                 cache_->clear();
                 continue;
@@ -306,10 +178,10 @@ void SoundPlayer::run()
         }
         done_.notify_all();
     }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        threadEnded_ = true;
-    }
+    // Notified under the lock: a destructor waiting for this may free the player
+    // as soon as it can take the lock.
+    std::lock_guard<std::mutex> lock(mutex_);
+    threadEnded_ = true;
     done_.notify_all();
 }
 
@@ -327,7 +199,7 @@ void SoundPlayer::load(Job& job)
         std::lock_guard<std::mutex> lock(mutex_);
         if (generation_ == job.generation) {
             loaded_ = job.generation;
-            playDeadline_ = Clock::now() + std::chrono::microseconds(job.sound->durationUs()) + syncGrace;
+            playDeadline_ = Clock::now() + std::chrono::microseconds(job.sound->durationUs()) + limits_.syncGrace;
         }
     }
     done_.notify_all();
@@ -335,71 +207,42 @@ void SoundPlayer::load(Job& job)
 
 bool SoundPlayer::open(Job& job)
 {
-#ifndef TASSIO_HAVE_PULSE
-    (void)job;
-    return false;
-#else
-    if (!pulse()) {
+    if (!sink_->load()) {
         std::lock_guard<std::mutex> lock(mutex_);
         noServerUntil_ = Clock::time_point::max();
         return false;
     }
     // Asked for too long ago: the thread was held up by an earlier sound.
-    if (Clock::now() - job.requested > startLimit || cutOff(job.generation))
+    if (Clock::now() - job.requested > limits_.startLimit || cutOff(job.generation))
         return false;
-    const WavFile& wav = *job.sound;
-
-    pa_sample_spec sampleSpec;
-    sampleSpec.format = paFormat(SampleConverter::outputFormat(wav.format()));
-    sampleSpec.rate = wav.rate();
-    sampleSpec.channels = std::uint8_t(wav.channels());
-    const pa_channel_map map = channelMap(wav);
-    if (!pulse()->sampleSpecValid(&sampleSpec) || !pulse()->channelMapCompatible(&map, &sampleSpec))
-        return false;
-    pa_buffer_attr attr;
-    const std::uint32_t chunkBytes = std::uint32_t(pulse()->usecToBytes(kChunkMs * 1000u, &sampleSpec));
-    attr.maxlength = std::uint32_t(-1);
-    attr.tlength = std::uint32_t(pulse()->usecToBytes(kBufferMs * 1000u, &sampleSpec));
-    // Playback starts after one chunk, so a sound shorter than the buffer is not held back.
-    attr.prebuf = chunkBytes;
-    attr.minreq = chunkBytes;
-    attr.fragsize = std::uint32_t(-1);
-
-    // May block for as long as the server does not answer (a stopped server: the
-    // library's own 30 s); only this thread waits.
-    int error = 0;
-    job.stream = pulse()->simpleNew(nullptr, "Tassio", PA_STREAM_PLAYBACK, nullptr, "sound", &sampleSpec, &map,
-                                    &attr, &error);
+    SoundSink::Failure why = SoundSink::Failure::Sound;
+    job.stream = sink_->open(*job.sound, why);
     if (job.stream == nullptr) {
-        if (!isSoundError(error)) {
+        if (why == SoundSink::Failure::Server) {
             std::lock_guard<std::mutex> lock(mutex_);
-            noServerUntil_ = Clock::now() + noServerRetryDelay;
+            noServerUntil_ = Clock::now() + limits_.noServerRetryDelay;
         }
         return false;
     }
     // Opened, but too late to belong to what asked for it: dropped, as with no server.
-    return Clock::now() - job.requested <= startLimit;
-#endif
+    return Clock::now() - job.requested <= limits_.startLimit;
 }
 
 bool SoundPlayer::play(Job& job)
 {
-#ifndef TASSIO_HAVE_PULSE
-    (void)job;
-    return false;
-#else
+    SoundStream& stream = *job.stream;
     const std::vector<std::uint8_t>& bytes = job.sound->samples();
     const WavFile::SampleFormat format = job.sound->format();
     const bool widen = SampleConverter::widens(format);
     const std::size_t frameBytes = job.sound->bytesPerFrame();
+    // Between two chunks the thread looks for a newer sound to cut over to.
     const std::size_t chunk =
-        std::max<std::size_t>(1, std::size_t(job.sound->rate()) * kChunkMs / 1000) * frameBytes;
+        std::max<std::size_t>(1, std::size_t(job.sound->rate()) * SoundSink::chunkMs / 1000) * frameBytes;
     std::vector<std::uint8_t> widened(widen ? 2 * chunk : 0);
-    int error = 0;
 
     for (std::size_t offset = 0; offset < bytes.size();) {
         if (cutOff(job.generation)) {
-            pulse()->simpleFlush(job.stream, &error);
+            stream.flush();
             return false;
         }
         const std::size_t n = std::min(chunk, bytes.size() - offset);
@@ -410,44 +253,35 @@ bool SoundPlayer::play(Job& job)
             data = widened.data();
             size = 2 * n;
         }
-        if (pulse()->simpleWrite(job.stream, data, size, &error) < 0)
+        if (!stream.write(data, size))
             return false;
         offset += n;
     }
-    // The tail still queued in the server plays out here; pa_simple_drain cannot be
+    // The tail still queued in the server plays out here; a drain cannot be
     // interrupted, so wait on the latency while watching for a newer sound, and drain
     // only the last few milliseconds.
-    pa_usec_t latency = pulse()->simpleGetLatency(job.stream, &error);
+    std::optional<std::chrono::microseconds> latency = stream.latency();
     const Clock::time_point deadline =
-        Clock::now() + std::chrono::microseconds(latency == pa_usec_t(-1) ? 0 : latency) +
-        std::chrono::seconds(1);
-    while (latency != pa_usec_t(-1) && std::chrono::microseconds(latency) > kDrainBelow &&
-           Clock::now() < deadline) {
-        const auto nap = std::min<std::chrono::microseconds>(
-            std::chrono::microseconds(latency) - kDrainBelow / 2, std::chrono::milliseconds(50));
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (wake_.wait_for(lock, nap, [&] { return quit_ || generation_ != job.generation; })) {
-            lock.unlock();
-            pulse()->simpleFlush(job.stream, &error);
+        Clock::now() + latency.value_or(std::chrono::microseconds(0)) + limits_.tailSlack;
+    while (latency && *latency > limits_.drainBelow && Clock::now() < deadline) {
+        const auto nap = std::min<std::chrono::microseconds>(*latency - limits_.drainBelow / 2,
+                                                             std::chrono::milliseconds(50));
+        if (cutOffWithin(job.generation, nap)) {
+            stream.flush();
             return false;
         }
-        lock.unlock();
-        latency = pulse()->simpleGetLatency(job.stream, &error);
+        latency = stream.latency();
     }
     if (cutOff(job.generation)) {
-        pulse()->simpleFlush(job.stream, &error);
+        stream.flush();
         return false;
     }
-    if (pulse()->simpleDrain(job.stream, &error) < 0)
+    if (!stream.drain())
         return false;
-    // Drained means handed to the sink; its own latency has yet to pass before the last
-    // sample is heard, and closing the stream earlier could clip it.
-    latency = pulse()->simpleGetLatency(job.stream, &error);
-    if (latency != pa_usec_t(-1) && latency > 0) {
-        const auto rest = std::min<std::chrono::microseconds>(std::chrono::microseconds(latency), kMaxSinkWait);
-        std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait_for(lock, rest, [&] { return quit_ || generation_ != job.generation; });
-    }
+    // Drained means handed to the output; its own latency has yet to pass before the
+    // last sample is heard, and closing the stream earlier could clip it.
+    latency = stream.latency();
+    if (latency && latency->count() > 0)
+        cutOffWithin(job.generation, std::min(*latency, limits_.maxSinkWait));
     return true;
-#endif
 }

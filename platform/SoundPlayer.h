@@ -8,16 +8,19 @@
 #include <string>
 #include <thread>
 
+class SoundSink;
+class SoundStream;
 class WavCache;
 
-// Plays .wav files through the PulseAudio protocol (PulseAudio or PipeWire's pulse
-// server) on one background thread. A sound started while another plays cuts that
+// Plays .wav files through a SoundSink (PulseAudio or PipeWire's pulse server, or
+// none) on one background thread. A sound started while another plays cuts that
 // one off. Only the sound thread reads sound files and talks to the server: a large
 // file, or a server that is missing, hung or stopped, costs the caller nothing. The
 // thread keeps the sounds it read lately (WavCache), so one played again is not read
 // again while its file stays the same.
 class SoundPlayer {
 public:
+    // The program's player, on the system's sink.
     static SoundPlayer& instance();
 
     // Hands the file to the sound thread and returns. False if the player is shut
@@ -53,16 +56,42 @@ public:
     // Sounds read are kept this long after the last sound ended, then freed.
     static constexpr std::chrono::milliseconds keepSounds{10000};
 
+    // While more than this is still queued in the server, the thread waits on the
+    // queue's latency, watching for a newer sound; the rest is drained.
+    static constexpr std::chrono::microseconds drainBelow{30000};
+    // The wait for the queue stops this long after its latency said it would be
+    // played, for a server whose latency does not fall.
+    static constexpr std::chrono::milliseconds tailSlack{1000};
+    // Bound on the wait for the output's own latency after the drain; small enough
+    // that a sound at exit ends well inside syncGrace.
+    static constexpr std::chrono::microseconds maxSinkWait{300000};
+
+    // The limits above, for one player: tests shorten them.
+    struct Limits {
+        std::chrono::milliseconds noServerRetryDelay = SoundPlayer::noServerRetryDelay;
+        std::chrono::milliseconds startLimit = SoundPlayer::startLimit;
+        std::chrono::milliseconds syncGrace = SoundPlayer::syncGrace;
+        std::chrono::milliseconds shutdownWait = SoundPlayer::shutdownWait;
+        std::chrono::milliseconds loadWait = SoundPlayer::loadWait;
+        std::chrono::milliseconds keepSounds = SoundPlayer::keepSounds;
+        std::chrono::microseconds drainBelow = SoundPlayer::drainBelow;
+        std::chrono::milliseconds tailSlack = SoundPlayer::tailSlack;
+        std::chrono::microseconds maxSinkWait = SoundPlayer::maxSinkWait;
+    };
+
+    // A player of its own on the given sink (tests); the program uses instance().
+    SoundPlayer(std::unique_ptr<SoundSink> sink, const Limits& limits);
+    // Shuts down and waits for the thread, however long it takes. instance() is never
+    // destroyed: a thread left behind in a hung server may still use it while the
+    // process exits.
+    ~SoundPlayer();
+
     // How many sound files the thread has read (tests).
     std::uint64_t filesRead() const;
 
 private:
     struct Job;
 
-    // Never destroyed: a thread left behind in a hung server may still use it while
-    // the process exits.
-    SoundPlayer();
-    ~SoundPlayer() = default;
     SoundPlayer(const SoundPlayer&) = delete;
     SoundPlayer& operator=(const SoundPlayer&) = delete;
 
@@ -73,6 +102,11 @@ private:
     bool play(Job& job);
     bool open(Job& job);
     bool cutOff(std::uint64_t generation);
+    // Waits up to `wait` for the job to be cut off; true when it was.
+    bool cutOffWithin(std::uint64_t generation, std::chrono::microseconds wait);
+
+    const std::unique_ptr<SoundSink> sink_;
+    const Limits limits_;
 
     std::mutex mutex_;
     std::condition_variable wake_;  // the thread: a new job, a cut or shutdown
@@ -87,6 +121,7 @@ private:
     std::chrono::steady_clock::time_point playDeadline_{}; // when that one must have ended
     std::unique_ptr<WavCache> cache_; // the sound thread's own
     bool quit_ = false;
+    bool threadStarted_ = false;
     bool threadEnded_ = false;      // run() has returned; joining cannot block
     std::chrono::steady_clock::time_point noServerUntil_{};
 };

@@ -32,7 +32,8 @@ LAYERS = {
     "resources": (),
     "raster": ("files",),
     "settings": ("files",),
-    "platform": ("files", "raster", "settings"),
+    "sound": ("files",),
+    "platform": ("files", "raster", "settings", "sound"),
     "swing": ("files", "platform", "raster", "resources", "settings"),
     "viewers": ("files", "platform", "raster"),
     "dialogs": ("platform", "raster", "resources", "settings", "swing"),
@@ -43,7 +44,7 @@ SOURCE_SUFFIXES = (".h", ".hpp", ".cpp", ".cc")
 
 # The core: every file of these folders, and these files of the folders that
 # also hold windows. Everything else in FOLDERS may use Qt.
-CORE_FOLDERS = ("files", "raster", "resources", "settings")
+CORE_FOLDERS = ("files", "raster", "resources", "settings", "sound")
 CORE_FILES_ELSEWHERE = ("swing/FigureFrames.", "swing/PendulumMotion.",
                         "swing/DropAction.", "swing/FigurePresence.", "swing/AppShell.")
 

@@ -79,7 +79,7 @@ def dropout(samples, span, freq=440, amplitude=0.5):
     return None
 
 
-def record_start_sound(s, layout, attempts=3):
+def record_start_sound(s, layout, attempts=6):
     """The samples recorded while the program plays a 0.5 s tone in the given
     layout at start, and the tone's span. A recording with a dropout is not a
     measurement of the program: it is made again, at most attempts times."""

@@ -3,7 +3,7 @@
 #include "ChildProcess.h"
 #include "ToneWriter.h"
 #include "platform/SoundPlayer.h"
-#include "platform/WavFile.h"
+#include "sound/WavFile.h"
 
 #include <gtest/gtest.h>
 
@@ -301,26 +301,41 @@ TEST(SoundPlayer, NewSoundCutsOffTheOnePlaying)
     REQUIRE_SERVER();
     const std::string longTone = tonePath("long", {ToneWriter::Layout::Pcm16, 2, 44100, 440, 2.0, 0.5});
     const std::string shortTone = tonePath("short", {ToneWriter::Layout::Pcm16, 1, 22050, 880, 0.3, 0.5});
-    Recorder recorder("cut");
-    ASSERT_TRUE(recorder.ok());
 
-    const auto first = Clock::now();
-    ASSERT_TRUE(SoundPlayer::instance().playAsync(longTone));
-    EXPECT_LT(Clock::now() - first, milliseconds(300)) << "playAsync waited for the sound";
-    std::this_thread::sleep_for(milliseconds(400));
-    const std::string inputs = run("pactl list sink-inputs");
-    EXPECT_NE(inputs.find("application.name = \"Tassio\""), std::string::npos) << inputs;
+    // As recordPlaySync: a recording that an underrun broke is made again,
+    // at most three times, and the last one is judged.
+    double firstPlayed = 0;
+    std::vector<double> samples;
+    Heard heard;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        Recorder recorder("cut-" + std::to_string(attempt));
+        ASSERT_TRUE(recorder.ok());
+        const auto first = Clock::now();
+        ASSERT_TRUE(SoundPlayer::instance().playAsync(longTone));
+        EXPECT_LT(Clock::now() - first, milliseconds(300)) << "playAsync waited for the sound";
+        std::this_thread::sleep_for(milliseconds(400));
+        const std::string inputs = run("pactl list sink-inputs");
+        EXPECT_NE(inputs.find("application.name = \"Tassio\""), std::string::npos) << inputs;
 
-    const auto second = Clock::now();
-    ASSERT_TRUE(SoundPlayer::instance().playAsync(shortTone));
-    EXPECT_LT(Clock::now() - second, milliseconds(300));
-    // What the first had until the second came: 0.4 s on a quiet machine,
-    // more where this thread waited for a CPU after its sleep.
-    const double firstPlayed = std::chrono::duration<double>(second - first).count();
-    std::this_thread::sleep_for(milliseconds(1000));
-    const std::vector<double> samples = recorder.finish();
-
-    const Heard heard = loudSpan(samples);
+        const auto second = Clock::now();
+        ASSERT_TRUE(SoundPlayer::instance().playAsync(shortTone));
+        EXPECT_LT(Clock::now() - second, milliseconds(300));
+        // What the first had until the second came: 0.4 s on a quiet machine,
+        // more where this thread waited for a CPU after its sleep.
+        firstPlayed = std::chrono::duration<double>(second - first).count();
+        std::this_thread::sleep_for(milliseconds(1000));
+        samples = recorder.finish();
+        heard = loudSpan(samples);
+        const double gap = std::max(longestSilence(samples, heard.start, heard.start + firstPlayed - 0.1, 0.05),
+                                    longestSilence(samples, heard.end - 0.25, heard.end, 0.05));
+        // An underrun can also lose the first tone's start, and with it the
+        // length; a player that does not cut fails every attempt alike.
+        const double missing = firstPlayed + 0.3 - heard.seconds();
+        if (gap < 2.5 / 440 && std::fabs(missing) <= 0.12)
+            break;
+        std::printf("cut: a gap of %.3f s, %.3f s missing in the recording (an underrun?); recorded again\n", gap,
+                    missing);
+    }
     // That much of the first, then the whole second; not the 2 s of the first.
     EXPECT_NEAR(heard.seconds(), firstPlayed + 0.3, 0.12) << "the first had " << firstPlayed << " s";
     EXPECT_NEAR(frequency(samples, heard.start + 0.05, heard.start + 0.3), 440, 5);

@@ -1,6 +1,6 @@
 // 8-bit, µ-law and A-law samples widened to signed 16-bit. The G.711 values are
 // those of the reference expansion (ITU-T G.711 tables, as other decoders give them).
-#include "platform/SampleConverter.h"
+#include "sound/SampleConverter.h"
 
 #include <gtest/gtest.h>
 

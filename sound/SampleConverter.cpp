@@ -1,4 +1,4 @@
-#include "platform/SampleConverter.h"
+#include "sound/SampleConverter.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The sounds the player keeps: read again exactly when the file changed.
 #include "ToneWriter.h"
-#include "platform/WavCache.h"
+#include "sound/WavCache.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/WavCache.h"
+#include "sound/WavCache.h"
 
 #include "files/RegularFile.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/WavFile.h"
+#include "sound/WavFile.h"
 
 #include <atomic>
 #include <cstddef>
