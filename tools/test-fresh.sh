@@ -40,8 +40,12 @@ if [ -z "${TASSIO_FRESH_INSIDE:-}" ]; then
     done
     # The kernel takes the namespace's mounts away when its last process
     # ends, and every process in it when its first one does.
+    # Inside a chroot the root's propagation cannot be changed; the mounts
+    # are then left as they are, and the cleanup still takes them away.
+    propagation=private
+    unshare --mount --propagation private true 2>/dev/null || propagation=unchanged
     TASSIO_FRESH_INSIDE=1 TASSIO_FRESH_SRC=$src TASSIO_FRESH_REV=$rev TASSIO_FRESH_BASE=$base \
-        unshare --mount --propagation private --pid --fork --kill-child "$0" &
+        unshare --mount --propagation "$propagation" --pid --fork --kill-child "$0" &
     ns=$!
     # unshare ignores INT and TERM while it waits: the script inside hears them.
     trap 'pkill -TERM -P "$ns"' INT TERM HUP

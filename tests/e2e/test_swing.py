@@ -48,6 +48,20 @@ def created_at(s, wid):
     return s.wait_for(created, 5, "the window's creation was not seen")
 
 
+def first_move(s, wid, start):
+    """Where the window first went from start, from the root's ConfigureNotify
+    events (as for created_at): a poll on a busy machine can miss a tick."""
+    from Xlib import X
+
+    def moved():
+        while s.d.pending_events():
+            ev = s.d.next_event()
+            if ev.type == X.ConfigureNotify and ev.window.id == wid and (ev.x, ev.y) != start:
+                return ev.x, ev.y
+        return None
+    return s.wait_for(moved, 10, "the window never moved")
+
+
 def read_settings(program):
     with open(os.path.join(os.path.dirname(program), "Tassio.ini"), encoding="utf-8") as f:
         return f.read()
@@ -72,8 +86,8 @@ def test_first_run_position_and_saved_settings():
         angle = int(line[4])
         check(0 <= angle <= 255, f"angle {angle}")
 
-        # The second start resumes the pivot and the angle. A second to the
-        # first tick, so that no poll misses it.
+        # The second start resumes the pivot and the angle; a second to the
+        # first tick.
         lines = read_settings(program).splitlines()
         with open(os.path.join(os.path.dirname(program), "Tassio.ini"), "w", encoding="utf-8") as f:
             f.write("\n".join([lines[0].replace("832,544,100,", "832,544,1000,", 1)] + lines[1:]) + "\n")
@@ -81,9 +95,9 @@ def test_first_run_position_and_saved_settings():
         wid = s.find_window("Tassio")
         first = created_at(s, wid)
         check(first == (832, 672), f"resumed at {first}")
-        seen = [first] + [p for p in s.positions(wid, 2) if p != first]
-        check(seen[1] == first_tick(angle, 832, 544),
-              f"first move from angle {angle} went to {seen[1:2]}, expected {first_tick(angle, 832, 544)}")
+        moved = first_move(s, wid, first)
+        check(moved == first_tick(angle, 832, 544),
+              f"first move from angle {angle} went to {moved}, expected {first_tick(angle, 832, 544)}")
         s.close_panel()
         proc.wait(timeout=10)
         check(read_settings(program).startswith("832,544,1000,128,"), "pivot not kept")
@@ -170,8 +184,9 @@ def check_last_row_follows_the_ticks(s, proc, wid, what):
     """Read with the program stopped, over and over: the window's rows show
     only the figure's colour and the desktop, and its last row either the
     figure's (a whole tick) or only the desktop (a short one). Each is seen
-    a few times. A read where the figure shows beside the window is one that
-    a compositing manager has not drawn yet, and is read again."""
+    a few times. A read where the figure shows beside the window, or not at
+    all, is one that a compositing manager has not drawn yet, and is read
+    again."""
     seen = {"whole": 0, "cut": 0, "not drawn yet": 0}
     margin = 8
 
@@ -194,7 +209,10 @@ def check_last_row_follows_the_ticks(s, proc, wid, what):
                     figure += 1
                 else:
                     stray += 1
-        if beside:
+        # Nothing of the figure at all is a window the compositing manager
+        # has not drawn yet either (a busy machine delays its first paint);
+        # a figure that never shows fails on the deadline, with the counts.
+        if beside or (figure == 0 and stray == 0):
             seen["not drawn yet"] += 1
             return False
         if stray or figure < 3000:
