@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
 #include "Unprivileged.h"
 
 #include <chrono>
@@ -18,38 +19,15 @@
 
 namespace {
 
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/tassio-files-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        path_ = made ? made : "";
-    }
-    ~TempDir()
-    {
-        if (!path_.empty())
-            (void)!std::system(("chmod -R u+rwx '" + path_ + "'; rm -rf '" + path_ + "'").c_str());
-    }
-    std::string file(const std::string& name, const std::string& bytes) const
-    {
-        const std::string p = path_ + "/" + name;
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p;
-    }
-    std::string path(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using testfs::TempDir;
 
 using Status = RegularFile::Status;
 
 TEST(RegularFile, ReadsUpToItsLimitAndTellsTheWholeSize)
 {
-    TempDir dir;
+    TempDir dir("files");
     const std::string all = std::string("hello\0world\r\n", 13) + std::string(1000, 'x');
-    const std::string p = dir.file("a", all);
+    const std::string p = dir.write("a", all);
     const struct {
         std::size_t limit;
         bool whole;
@@ -72,7 +50,7 @@ TEST(RegularFile, ReadsUpToItsLimitAndTellsTheWholeSize)
         EXPECT_EQ(f.truncated(), c.truncated) << c.limit;
         EXPECT_EQ(f.fileSize(), 1013u) << c.limit;
     }
-    const RegularFile empty = RegularFile::readPrefix(dir.file("empty", ""), 100);
+    const RegularFile empty = RegularFile::readPrefix(dir.write("empty", ""), 100);
     EXPECT_TRUE(empty.ok());
     EXPECT_TRUE(empty.bytes().empty());
     EXPECT_EQ(empty.fileSize(), 0u);
@@ -82,36 +60,36 @@ TEST(RegularFile, ReadsUpToItsLimitAndTellsTheWholeSize)
 // ordinary open for ever, and reading a terminal or a device never ends.
 TEST(RegularFile, RefusesAnythingButARegularFileAtOnce)
 {
-    TempDir dir;
-    ASSERT_EQ(::mkfifo(dir.path("pipe.doc").c_str(), 0600), 0);
-    ASSERT_EQ(::mkdir(dir.path("folder.bmp").c_str(), 0700), 0);
+    TempDir dir("files");
+    ASSERT_EQ(::mkfifo(dir.file("pipe.doc").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir(dir.file("folder.bmp").c_str(), 0700), 0);
     const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un addr {};
     addr.sun_family = AF_UNIX;
-    const std::string sockPath = dir.path("sock.wav");
+    const std::string sockPath = dir.file("sock.wav");
     ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
     sockPath.copy(addr.sun_path, sockPath.size());
     ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ASSERT_EQ(::symlink("pipe.doc", dir.path("link-to-pipe").c_str()), 0);
-    const std::string textFile = dir.file("real.txt", "\xD0\xCF");
-    ASSERT_EQ(::symlink("real.txt", dir.path("link-to-file").c_str()), 0);
+    ASSERT_EQ(::symlink("pipe.doc", dir.file("link-to-pipe").c_str()), 0);
+    const std::string textFile = dir.write("real.txt", "\xD0\xCF");
+    ASSERT_EQ(::symlink("real.txt", dir.file("link-to-file").c_str()), 0);
 
     const struct {
         std::string path;
         Status status;
         int firstByte;
     } cases[] = {
-        { dir.path("pipe.doc"), Status::NotRegular, -1 },
-        { dir.path("link-to-pipe"), Status::NotRegular, -1 },
-        { dir.path("folder.bmp"), Status::NotRegular, -1 },
+        { dir.file("pipe.doc"), Status::NotRegular, -1 },
+        { dir.file("link-to-pipe"), Status::NotRegular, -1 },
+        { dir.file("folder.bmp"), Status::NotRegular, -1 },
         { sockPath, Status::CannotOpen, -1 }, // open refuses sockets itself
         { "/dev/zero", Status::NotRegular, -1 },
         { "/dev/null", Status::NotRegular, -1 },
-        { dir.path("missing"), Status::CannotOpen, -1 },
+        { dir.file("missing"), Status::CannotOpen, -1 },
         { "", Status::CannotOpen, -1 },
         { textFile, Status::Read, 0xD0 },
-        { dir.path("link-to-file"), Status::Read, 0xD0 },
-        { dir.file("empty", ""), Status::Read, -1 },
+        { dir.file("link-to-file"), Status::Read, 0xD0 },
+        { dir.write("empty", ""), Status::Read, -1 },
     };
     const auto start = std::chrono::steady_clock::now();
     for (const auto& c : cases) {
@@ -127,10 +105,10 @@ TEST(RegularFile, RefusesAnythingButARegularFileAtOnce)
 
 TEST(RegularFile, UnreadableFileIsRefused)
 {
-    TempDir dir;
-    const std::string p = dir.file("secret", "x");
+    TempDir dir("files");
+    const std::string p = dir.write("secret", "x");
     const auto as = unprivileged::ids();
-    ASSERT_EQ(::chown(dir.path(".").c_str(), as.uid, as.gid), 0);
+    ASSERT_EQ(::chown(dir.file(".").c_str(), as.uid, as.gid), 0);
     ASSERT_EQ(::chown(p.c_str(), as.uid, as.gid), 0);
     ASSERT_EQ(::chmod(p.c_str(), 0), 0);
     EXPECT_AS_ORDINARY_USER([&]() -> std::string {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -13,72 +15,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/tassio-replace-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        path_ = made ? made : "";
-    }
-    ~TempDir()
-    {
-        if (!path_.empty())
-            (void)!std::system(("chmod -R u+rwx '" + path_ + "'; rm -rf '" + path_ + "'").c_str());
-    }
-    std::string path(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-    // The names in the folder, sorted, one a line.
-    std::string listing() const
-    {
-        std::string out;
-        FILE* ls = ::popen(("ls -A '" + path_ + "'").c_str(), "r");
-        if (!ls)
-            return "ls failed";
-        char buf[256];
-        while (std::fgets(buf, sizeof buf, ls))
-            out += buf;
-        ::pclose(ls);
-        return out;
-    }
-
-private:
-    std::string path_;
-};
-
-void writeBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-mode_t modeOf(const std::string& path)
-{
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
-
-bool isLink(const std::string& path)
-{
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
-} // namespace
+using namespace testfs;
 
 TEST(ReplaceFile, ReplacesTheWholeFileAndLeavesNothingBeside)
 {
-    TempDir dir;
-    const std::string file = dir.path("data");
+    TempDir dir("replace");
+    const std::string file = dir.file("data");
     writeBytes(file, std::string(5000, 'x'));
     ASSERT_TRUE(replaceFile(file, "short"));
     EXPECT_EQ(readBytes(file), "short");
@@ -92,13 +34,13 @@ TEST(ReplaceFile, ReplacesTheWholeFileAndLeavesNothingBeside)
 
 TEST(ReplaceFile, NewFileTakesTheUmask)
 {
-    TempDir dir;
+    TempDir dir("replace");
     const mode_t before = ::umask(027);
-    const bool ok = replaceFile(dir.path("new"), "n");
+    const bool ok = replaceFile(dir.file("new"), "n");
     ::umask(before);
     ASSERT_TRUE(ok);
-    EXPECT_EQ(readBytes(dir.path("new")), "n");
-    EXPECT_EQ(modeOf(dir.path("new")), 0640u);
+    EXPECT_EQ(readBytes(dir.file("new")), "n");
+    EXPECT_EQ(modeOf(dir.file("new")), 0640u);
 }
 
 // The file keeps what makes it the user's: where a link points, its mode.
@@ -117,19 +59,19 @@ TEST(ReplaceFile, WritesThroughLinksAndKeepsTheMode)
         { "link to a link", "second", "sub/end", 0604 },
     };
     for (const auto& c : cases) {
-        TempDir dir;
-        ASSERT_EQ(::mkdir(dir.path("sub").c_str(), 0700), 0);
-        const std::string file = dir.path("file");
+        TempDir dir("replace");
+        ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0700), 0);
+        const std::string file = dir.file("file");
         if (c.link) {
             std::string link = c.link;
             if (link == "ABS")
-                link = dir.path("sub/abs");
+                link = dir.file("sub/abs");
             if (link == "second") {
-                ASSERT_EQ(::symlink("sub/end", dir.path("second").c_str()), 0);
+                ASSERT_EQ(::symlink("sub/end", dir.file("second").c_str()), 0);
             }
             ASSERT_EQ(::symlink(link.c_str(), file.c_str()), 0);
         }
-        const std::string target = dir.path(c.target);
+        const std::string target = dir.file(c.target);
         writeBytes(target, "old");
         ASSERT_EQ(::chmod(target.c_str(), c.mode), 0);
 
@@ -143,26 +85,26 @@ TEST(ReplaceFile, WritesThroughLinksAndKeepsTheMode)
 
 TEST(ReplaceFile, DanglingLinkCreatesItsTargetAndALinkLoopEnds)
 {
-    TempDir dir;
-    ASSERT_EQ(::symlink("later", dir.path("file").c_str()), 0);
-    ASSERT_TRUE(replaceFile(dir.path("file"), "made"));
-    EXPECT_TRUE(isLink(dir.path("file")));
-    EXPECT_EQ(readBytes(dir.path("later")), "made");
+    TempDir dir("replace");
+    ASSERT_EQ(::symlink("later", dir.file("file").c_str()), 0);
+    ASSERT_TRUE(replaceFile(dir.file("file"), "made"));
+    EXPECT_TRUE(isLink(dir.file("file")));
+    EXPECT_EQ(readBytes(dir.file("later")), "made");
 
     // Two links naming each other: the walk gives up after as many hops as
     // the system follows, on one of the two.
-    ASSERT_EQ(::symlink("b", dir.path("a").c_str()), 0);
-    ASSERT_EQ(::symlink("a", dir.path("b").c_str()), 0);
-    const std::string end = linkTarget(dir.path("a"));
-    EXPECT_TRUE(end == dir.path("a") || end == dir.path("b")) << end;
+    ASSERT_EQ(::symlink("b", dir.file("a").c_str()), 0);
+    ASSERT_EQ(::symlink("a", dir.file("b").c_str()), 0);
+    const std::string end = linkTarget(dir.file("a"));
+    EXPECT_TRUE(end == dir.file("a") || end == dir.file("b")) << end;
 }
 
 // A file the user made read-only (even for root, whom permissions do not stop)
 // and anything that is not a regular file are left exactly as they are.
 TEST(ReplaceFile, LeavesReadOnlyAndSpecialFilesAlone)
 {
-    TempDir dir;
-    const std::string readOnly = dir.path("ro");
+    TempDir dir("replace");
+    const std::string readOnly = dir.file("ro");
     writeBytes(readOnly, "keep");
     ASSERT_EQ(::chmod(readOnly.c_str(), 0444), 0);
     EXPECT_TRUE(isReadOnlyFile(readOnly));
@@ -170,10 +112,10 @@ TEST(ReplaceFile, LeavesReadOnlyAndSpecialFilesAlone)
     EXPECT_EQ(readBytes(readOnly), "keep");
     EXPECT_EQ(modeOf(readOnly), 0444u);
 
-    const std::string fifo = dir.path("fifo");
+    const std::string fifo = dir.file("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_FALSE(replaceFile(fifo, "new"));
-    const std::string folder = dir.path("folder");
+    const std::string folder = dir.file("folder");
     ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
     EXPECT_FALSE(replaceFile(folder, "new"));
     struct stat st;
@@ -182,18 +124,18 @@ TEST(ReplaceFile, LeavesReadOnlyAndSpecialFilesAlone)
     ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
 
-    writeBytes(dir.path("rw"), "w");
-    EXPECT_FALSE(isReadOnlyFile(dir.path("rw")));
-    EXPECT_FALSE(isReadOnlyFile(dir.path("missing")));
-    EXPECT_FALSE(replaceFile(dir.path("missing-folder/file"), "new"));
+    writeBytes(dir.file("rw"), "w");
+    EXPECT_FALSE(isReadOnlyFile(dir.file("rw")));
+    EXPECT_FALSE(isReadOnlyFile(dir.file("missing")));
+    EXPECT_FALSE(replaceFile(dir.file("missing-folder/file"), "new"));
     // Nothing else appeared: no temporary file from the refused writes.
     EXPECT_EQ(dir.listing(), "fifo\nfolder\nro\nrw\n");
 }
 
 TEST(ReplaceFile, KillingTheWriterNeverLeavesAPartialFile)
 {
-    TempDir dir;
-    const std::string file = dir.path("data");
+    TempDir dir("replace");
+    const std::string file = dir.file("data");
     // Large enough that a write takes several system calls.
     const std::string a(300 * 1024, 'a'), b(200 * 1024, 'b');
     ASSERT_TRUE(replaceFile(file, a));

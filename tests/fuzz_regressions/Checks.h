@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -25,40 +27,9 @@
 
 namespace checks {
 
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/tassio-hostile-XXXXXX";
-        if (mkdtemp(tmpl))
-            path_ = tmpl;
-    }
-    ~TempDir()
-    {
-        if (path_.empty())
-            return;
-        std::string cmd = "rm -rf '" + path_ + "'";
-        if (std::system(cmd.c_str()) != 0)
-            ADD_FAILURE() << "could not remove " << path_;
-    }
-    bool ok() const { return !path_.empty(); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-inline void writeBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-}
-
-inline std::string readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
-}
+using testfs::TempDir;
+using testfs::readBytes;
+using testfs::writeBytes;
 
 inline AppSettings readSettingsBytes(const TempDir& dir, const std::string& bytes)
 {

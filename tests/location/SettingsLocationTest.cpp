@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
 #include "Unprivileged.h"
 
 #include <cerrno>
@@ -145,42 +146,22 @@ TEST(SettingsReadPath, CarriesOverTheFileBesideTheExecutableUntilTheOwnOneExists
             << c.what;
 }
 
-// A temporary folder removed with everything in it at the end.
-class TempFolder {
-public:
-    TempFolder()
-    {
-        char pattern[] = "/tmp/tassio-location-XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        path = made ? made : "";
-    }
-    ~TempFolder()
-    {
-        if (!path.empty())
-            std::system(("rm -rf '" + path + "'").c_str());
-    }
-    std::string path;
-};
-
-mode_t modeOf(const std::string& path)
-{
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
+using testfs::TempDir;
+using testfs::modeOf;
 
 // The same choice against the real file system. These folders refuse new
 // files even to root: one that does not exist, and a process folder in /proc.
 TEST(ChooseSettingsPath, AsksTheRealFileSystem)
 {
-    TempFolder portable;
-    ASSERT_FALSE(portable.path.empty());
+    TempDir portable("location");
+    ASSERT_FALSE(portable.path().empty());
     const struct {
         std::string what;
         std::string exe;
         std::string expected;
     } cases[] = {
-        { "writable folder", portable.path + "/tassio", portable.path + "/Tassio.ini" },
-        { "folder missing", portable.path + "/missing/tassio", "/home/u/.config/tassio/Tassio.ini" },
+        { "writable folder", portable.path() + "/tassio", portable.path() + "/Tassio.ini" },
+        { "folder missing", portable.path() + "/missing/tassio", "/home/u/.config/tassio/Tassio.ini" },
         { "/proc/1", "/proc/1/tassio", "/home/u/.config/tassio/Tassio.ini" },
     };
     for (const auto& c : cases)
@@ -189,21 +170,21 @@ TEST(ChooseSettingsPath, AsksTheRealFileSystem)
 
 TEST(ChooseSettingsPath, ReadOnlyFolderForAnOrdinaryUser)
 {
-    TempFolder folder;
-    ASSERT_FALSE(folder.path.empty());
+    TempDir folder("location");
+    ASSERT_FALSE(folder.path().empty());
     const auto as = unprivileged::ids();
-    ASSERT_EQ(::chown(folder.path.c_str(), as.uid, as.gid), 0);
-    ASSERT_EQ(::chmod(folder.path.c_str(), 0555), 0);
+    ASSERT_EQ(::chown(folder.path().c_str(), as.uid, as.gid), 0);
+    ASSERT_EQ(::chmod(folder.path().c_str(), 0555), 0);
     EXPECT_AS_ORDINARY_USER([&]() -> std::string {
         std::string faults;
-        const std::string chosen = chooseSettingsPath(folder.path + "/tassio", "/c", "/home/u");
+        const std::string chosen = chooseSettingsPath(folder.path() + "/tassio", "/c", "/home/u");
         if (chosen != "/c/tassio/Tassio.ini")
             faults += "a folder of mode 0555 gave " + chosen + "; ";
         // Writable again, the same folder is chosen: the mode decided.
-        if (::chmod(folder.path.c_str(), 0755) != 0)
+        if (::chmod(folder.path().c_str(), 0755) != 0)
             return faults + "chmod 0755 failed: " + std::strerror(errno);
-        const std::string writable = chooseSettingsPath(folder.path + "/tassio", "/c", "/home/u");
-        if (writable != folder.path + "/Tassio.ini")
+        const std::string writable = chooseSettingsPath(folder.path() + "/tassio", "/c", "/home/u");
+        if (writable != folder.path() + "/Tassio.ini")
             faults += "the folder made writable gave " + writable;
         return faults;
     });
@@ -233,13 +214,13 @@ TEST(ChooseSettingsPath, ReadsTheEnvironment)
 
 TEST(SettingsReadPath, AsksTheRealFileSystem)
 {
-    TempFolder folder;
-    const std::string own = folder.path + "/cfg/tassio/Tassio.ini";
-    const std::string exe = folder.path + "/bin/tassio";
+    TempDir folder("location");
+    const std::string own = folder.path() + "/cfg/tassio/Tassio.ini";
+    const std::string exe = folder.path() + "/bin/tassio";
     EXPECT_EQ(settingsReadPath(own, exe), own);
     ASSERT_TRUE(ensureParentFolder(exe));
-    std::ofstream(folder.path + "/bin/Tassio.ini") << "1,2\n";
-    EXPECT_EQ(settingsReadPath(own, exe), folder.path + "/bin/Tassio.ini");
+    std::ofstream(folder.path() + "/bin/Tassio.ini") << "1,2\n";
+    EXPECT_EQ(settingsReadPath(own, exe), folder.path() + "/bin/Tassio.ini");
     ASSERT_TRUE(ensureParentFolder(own));
     std::ofstream(own) << "3,4\n";
     EXPECT_EQ(settingsReadPath(own, exe), own);
@@ -247,24 +228,24 @@ TEST(SettingsReadPath, AsksTheRealFileSystem)
 
 TEST(ChooseSettingsPath, ReadOnlyFileOnTheRealFileSystem)
 {
-    TempFolder folder;
-    const std::string ini = folder.path + "/Tassio.ini";
+    TempDir folder("location");
+    const std::string ini = folder.path() + "/Tassio.ini";
     std::ofstream(ini) << "1,2\n";
-    EXPECT_EQ(chooseSettingsPath(folder.path + "/tassio", "/c", "/home/u"), ini);
+    EXPECT_EQ(chooseSettingsPath(folder.path() + "/tassio", "/c", "/home/u"), ini);
     ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
-    EXPECT_EQ(chooseSettingsPath(folder.path + "/tassio", "/c", "/home/u"), "/c/tassio/Tassio.ini");
+    EXPECT_EQ(chooseSettingsPath(folder.path() + "/tassio", "/c", "/home/u"), "/c/tassio/Tassio.ini");
     // Its contents still carry over to the new place.
-    EXPECT_EQ(settingsReadPath("/c/tassio/Tassio.ini", folder.path + "/tassio"), ini);
+    EXPECT_EQ(settingsReadPath("/c/tassio/Tassio.ini", folder.path() + "/tassio"), ini);
 }
 
 TEST(EnsureParentFolder, MakesPrivateFoldersDownToTheFile)
 {
     const mode_t savedMask = ::umask(022);
-    TempFolder base;
-    ASSERT_FALSE(base.path.empty());
-    ASSERT_EQ(::mkdir((base.path + "/open").c_str(), 0755), 0);
-    ASSERT_EQ(::chmod((base.path + "/open").c_str(), 0755), 0);
-    std::ofstream(base.path + "/plain") << "x";
+    TempDir base("location");
+    ASSERT_FALSE(base.path().empty());
+    ASSERT_EQ(::mkdir((base.path() + "/open").c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((base.path() + "/open").c_str(), 0755), 0);
+    std::ofstream(base.path() + "/plain") << "x";
 
     const struct {
         std::string what;
@@ -273,14 +254,14 @@ TEST(EnsureParentFolder, MakesPrivateFoldersDownToTheFile)
         std::string folder;  // checked to exist with mode when not empty
         mode_t mode;
     } cases[] = {
-        { "one level", base.path + "/cfg/Tassio.ini", true, base.path + "/cfg", 0700 },
-        { "several levels", base.path + "/a/b/tassio/Tassio.ini", true, base.path + "/a/b/tassio", 0700 },
-        { "each made level private", base.path + "/a/b/tassio/Tassio.ini", true, base.path + "/a", 0700 },
-        { "existing folder untouched", base.path + "/open/Tassio.ini", true, base.path + "/open", 0755 },
-        { "below an existing folder", base.path + "/open/tassio/Tassio.ini", true, base.path + "/open/tassio",
+        { "one level", base.path() + "/cfg/Tassio.ini", true, base.path() + "/cfg", 0700 },
+        { "several levels", base.path() + "/a/b/tassio/Tassio.ini", true, base.path() + "/a/b/tassio", 0700 },
+        { "each made level private", base.path() + "/a/b/tassio/Tassio.ini", true, base.path() + "/a", 0700 },
+        { "existing folder untouched", base.path() + "/open/Tassio.ini", true, base.path() + "/open", 0755 },
+        { "below an existing folder", base.path() + "/open/tassio/Tassio.ini", true, base.path() + "/open/tassio",
           0700 },
-        { "doubled slash", base.path + "/d//tassio/Tassio.ini", true, base.path + "/d/tassio", 0700 },
-        { "a file in the way", base.path + "/plain/tassio/Tassio.ini", false, "", 0 },
+        { "doubled slash", base.path() + "/d//tassio/Tassio.ini", true, base.path() + "/d/tassio", 0700 },
+        { "a file in the way", base.path() + "/plain/tassio/Tassio.ini", false, "", 0 },
         { "where nobody may make folders", "/proc/1/tassio/Tassio.ini", false, "", 0 },
         { "file in the current folder", "Tassio.ini", true, "", 0 },
         { "file at the root", "/Tassio.ini", true, "", 0 },

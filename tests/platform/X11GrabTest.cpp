@@ -59,6 +59,14 @@ struct Display {
 
 Display* g_display = nullptr;
 
+// The test's own home, which the build makes for each test; /tmp only when
+// the test is run by hand without one.
+std::string logFolder()
+{
+    const char* home = std::getenv("HOME");
+    return home && *home && ::access(home, W_OK) == 0 ? home : "/tmp";
+}
+
 bool startXvfb(Display& d)
 {
     const std::string xvfb = ChildProcess::findInPath("Xvfb");
@@ -74,7 +82,7 @@ bool startXvfb(Display& d)
         std::to_string(kScreenW) + "x" + std::to_string(kScreenH) + "x" + std::to_string(d.depth);
     const bool started = d.xvfb.start({xvfb, "-displayfd", std::to_string(fds[1]), "-screen", "0", geometry,
                                        "-noreset", "-nolisten", "tcp"},
-                                      "/tmp/tassio-x11-grab-test-xvfb-" + std::to_string(d.depth) + ".log", fds[1]);
+                                      logFolder() + "/x11-grab-test-xvfb-" + std::to_string(d.depth) + ".log", fds[1]);
     ::close(fds[1]);
     // Xvfb writes the display number it chose once it accepts connections.
     std::string number;

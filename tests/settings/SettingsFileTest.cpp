@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
 #include "Unprivileged.h"
 
 #include <cerrno>
@@ -23,44 +24,13 @@
 #include <tuple>
 #include <vector>
 
+using namespace testfs;
+
 namespace {
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/tassio-settings-XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir()
-    {
-        std::string cmd = "chmod -R u+w '" + path_ + "' && rm -rf '" + path_ + "'";
-        if (std::system(cmd.c_str()) != 0)
-            ADD_FAILURE() << "could not remove " << path_;
-    }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-void writeBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 AppSettings readFrom(const std::string& bytes)
 {
-    TempDir dir;
+    TempDir dir("settings");
     writeBytes(dir.file("Tassio.ini"), bytes);
     AppSettings s;
     readSettingsFile(dir.file("Tassio.ini"), s);
@@ -303,7 +273,7 @@ TEST(SettingsRoundTrip, WrittenThenReadBackTheSame)
         { "zero interval, pivot far off", {}, 128, 0, -2000000000 },
     };
     for (const Case& c : cases) {
-        TempDir dir;
+        TempDir dir("settings");
         AppSettings s;
         s.pendulumLength = c.length;
         s.tickInterval = c.interval;
@@ -360,7 +330,7 @@ TEST(SettingsToken, UnescapedFilesReadAsBefore)
 
 TEST(WriteSettings, WritesTheFormatExactly)
 {
-    TempDir dir;
+    TempDir dir("settings");
     AppSettings s;
     s.anchorX = 640;
     s.anchorY = 455;
@@ -374,7 +344,7 @@ TEST(WriteSettings, WritesTheFormatExactly)
 
 TEST(WriteSettings, RoundTripKeepsEverySavedField)
 {
-    TempDir dir;
+    TempDir dir("settings");
     AppSettings s;
     s.anchorX = -7;
     s.anchorY = 3000;
@@ -411,7 +381,7 @@ TEST(WriteSettings, RoundTripKeepsEverySavedField)
 
 TEST(WriteSettings, UnwritableFolderChangesNothing)
 {
-    TempDir dir;
+    TempDir dir("settings");
     writeBytes(dir.file("Tassio.ini"), kLine1);
     const auto as = unprivileged::ids();
     ASSERT_EQ(chown(dir.path().c_str(), as.uid, as.gid), 0);
@@ -472,7 +442,7 @@ TEST(SettingsLeftovers, OnlyTheWritersOwnNamesCount)
 
 TEST(SettingsLeftovers, RemovedBesideTheFileAndItsTarget)
 {
-    TempDir dir;
+    TempDir dir("settings");
     ASSERT_EQ(::mkdir(dir.file("real").c_str(), 0700), 0);
     ASSERT_EQ(::symlink("real/settings.ini", dir.file("Tassio.ini").c_str()), 0);
     const std::vector<std::string> gone = { "real/settings.ini.tmp-Ab3xZ9", "real/settings.ini.k3JqP0",
@@ -501,7 +471,7 @@ TEST(SettingsLeftovers, RemovedBesideTheFileAndItsTarget)
 
 TEST(WriteSettings, LeavesNoTemporaryFilesAndReplacesTheOldFile)
 {
-    TempDir dir;
+    TempDir dir("settings");
     writeBytes(dir.file("Tassio.ini"), std::string(5000, 'x'));
     AppSettings s;
     ASSERT_TRUE(writeSettingsFile(dir.file("Tassio.ini"), s));
@@ -529,7 +499,7 @@ TEST(ReadSettings, HostileContentStaysBounded)
 
 TEST(ReadSettings, FifoIsNotOpened)
 {
-    TempDir dir;
+    TempDir dir("settings");
     ASSERT_EQ(mkfifo(dir.file("Tassio.ini").c_str(), 0600), 0);
     AppSettings s;
     readSettingsFile(dir.file("Tassio.ini"), s); // must return, not block
@@ -538,7 +508,7 @@ TEST(ReadSettings, FifoIsNotOpened)
 
 TEST(WriteSettings, KillingTheWriterNeverLeavesAPartialFile)
 {
-    TempDir dir;
+    TempDir dir("settings");
     const std::string path = dir.file("Tassio.ini");
     AppSettings a, b;
     a.anchorX = 111;
@@ -574,18 +544,6 @@ TEST(WriteSettings, KillingTheWriterNeverLeavesAPartialFile)
 
 namespace {
 
-mode_t modeOf(const std::string& path)
-{
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
-
-bool isLink(const std::string& path)
-{
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-}
-
 AppSettings movedTo(int x)
 {
     AppSettings s;
@@ -612,7 +570,7 @@ TEST(WriteSettings, WritesThroughLinksAndKeepsTheMode)
         { "link to a link", "second-link", 0600 },
     };
     for (const auto& c : cases) {
-        TempDir dir;
+        TempDir dir("settings");
         ASSERT_EQ(::mkdir(dir.file("real").c_str(), 0700), 0);
         const std::string ini = dir.file("Tassio.ini");
         std::string target = ini;
@@ -641,7 +599,7 @@ TEST(WriteSettings, WritesThroughLinksAndKeepsTheMode)
 
 TEST(WriteSettings, DanglingLinkCreatesItsTarget)
 {
-    TempDir dir;
+    TempDir dir("settings");
     ASSERT_EQ(::symlink("later.ini", dir.file("Tassio.ini").c_str()), 0);
     ASSERT_TRUE(writeSettingsFile(dir.file("Tassio.ini"), movedTo(7)));
     EXPECT_TRUE(isLink(dir.file("Tassio.ini")));
@@ -653,7 +611,7 @@ TEST(WriteSettings, DanglingLinkCreatesItsTarget)
 TEST(WriteSettings, LeavesReadOnlyAndSpecialFilesAlone)
 {
     {
-        TempDir dir;
+        TempDir dir("settings");
         const std::string ini = dir.file("Tassio.ini");
         writeBytes(ini, kLine1);
         ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
@@ -663,7 +621,7 @@ TEST(WriteSettings, LeavesReadOnlyAndSpecialFilesAlone)
         EXPECT_EQ(modeOf(ini), 0444u);
     }
     {
-        TempDir dir;
+        TempDir dir("settings");
         const std::string ini = dir.file("Tassio.ini");
         ASSERT_EQ(::mkfifo(ini.c_str(), 0600), 0);
         EXPECT_FALSE(writeSettingsFile(ini, movedTo(7)));
@@ -672,7 +630,7 @@ TEST(WriteSettings, LeavesReadOnlyAndSpecialFilesAlone)
         EXPECT_TRUE(S_ISFIFO(st.st_mode));
     }
     {
-        TempDir dir;
+        TempDir dir("settings");
         writeBytes(dir.file("Tassio.ini"), kLine1);
         EXPECT_FALSE(isReadOnlyFile(dir.file("Tassio.ini")));
         EXPECT_FALSE(isReadOnlyFile(dir.file("missing.ini")));
@@ -683,7 +641,7 @@ TEST(WriteSettings, LeavesReadOnlyAndSpecialFilesAlone)
 // UTF-8) comes back from the file byte for byte.
 TEST(WriteSettings, NamesSurviveAsBytes)
 {
-    TempDir dir;
+    TempDir dir("settings");
     AppSettings s;
     s.soundFile = "/m\xfasica/d\xedng.wav";                      // Latin-1
     s.textProgram = "/opt/\xce\xc4\xd7\xd6/edit";                    // GBK

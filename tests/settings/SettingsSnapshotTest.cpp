@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -20,32 +22,13 @@
 
 namespace {
 
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/tassio-snapshot-XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-std::string readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using testfs::TempDir;
+using testfs::readBytes;
 
 // What writeSettingsFile puts in the file.
 std::string fileText(const AppSettings& s)
 {
-    TempDir dir;
+    TempDir dir("snapshot");
     EXPECT_TRUE(writeSettingsFile(dir.file("Tassio.ini"), s));
     return readBytes(dir.file("Tassio.ini"));
 }
@@ -111,7 +94,7 @@ TEST(SettingsSnapshot, HoldsWhatTheFileWouldAfterEveryKindOfChange)
 
 TEST(SettingsSnapshot, WritesOnceWhoeverAsksAndTellsOfAFailure)
 {
-    TempDir dir;
+    TempDir dir("snapshot");
     AppSettings s;
     SettingsSnapshot snapshot;
     const std::string path = dir.file("sub/Tassio.ini");

@@ -14,36 +14,22 @@
 
 #include <gtest/gtest.h>
 
+#include "TempDir.h"
+
 #include <fstream>
 #include <functional>
 #include <unistd.h>
 
 namespace {
 
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/tassio-swing-XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-    std::string file(const std::string& name, const std::string& bytes) const
-    {
-        std::string p = path_ + "/" + name;
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p;
-    }
-    std::string bmp(const std::string& name, uint32_t colour) const
-    {
-        std::string p = path_ + "/" + name;
-        testbmp::save(p, testbmp::rgb24(20, 20, [colour](int, int) { return colour; }));
-        return p;
-    }
+using testfs::TempDir;
 
-private:
-    std::string path_;
-};
+std::string writeBmp(const TempDir& dir, const std::string& name, uint32_t colour)
+{
+    const std::string p = dir.file(name);
+    testbmp::save(p, testbmp::rgb24(20, 20, [colour](int, int) { return colour; }));
+    return p;
+}
 
 struct Fixture {
     AppSettings settings;
@@ -81,7 +67,7 @@ bool dropOn(SwingWindow& window, const std::vector<std::string>& paths)
 
 TEST(DroppedFiles, SubstringsDecideInOrder)
 {
-    TempDir dir;
+    TempDir dir("swing");
     const std::string docHeader = std::string(1, '\xD0') + "\xCF\x11\xE0";
     struct Case {
         const char* name;
@@ -109,8 +95,8 @@ TEST(DroppedFiles, SubstringsDecideInOrder)
         f.settings.changePictureOnDrop = c.changePicture;
         std::string path = std::string(c.name).find(".bmp") != std::string::npos
                 || std::string(c.name).find(".BMP") != std::string::npos
-            ? dir.bmp(c.name, 0x336699)
-            : dir.file(c.name, c.content);
+            ? writeBmp(dir, c.name, 0x336699)
+            : dir.write(c.name, c.content);
         f.window.handleDroppedFile(path);
         const std::vector<std::pair<DropAction, std::string>> expected { { c.expect, path } };
         EXPECT_EQ(f.rec.drops, expected) << c.name;
@@ -127,10 +113,10 @@ TEST(DroppedFiles, DropsAreCopiesOfNamesGivenAsBytes)
 {
     Fixture f;
     f.window.createWindow(); // where the window starts taking drops
-    TempDir dir;
+    TempDir dir("swing");
     f.settings.textProgram = "/usr/bin/editor";
-    const std::string sound = dir.file("caf\xe9.wav", "RIFF");
-    const std::string document = dir.file("\xce\xc4\xd7\xd6.doc", "\xD0\xCF\x11\xE0");
+    const std::string sound = dir.write("caf\xe9.wav", "RIFF");
+    const std::string document = dir.write("\xce\xc4\xd7\xd6.doc", "\xD0\xCF\x11\xE0");
     auto uri = [](const std::string& path) {
         return "file://" + QByteArray::fromStdString(path).toPercentEncoding("/").toStdString() + "\r\n";
     };
@@ -202,11 +188,11 @@ TEST(DroppedFiles, AnsweredFirstThenOneFilePerTurn)
     window.createWindow();
     shell.sounds.clear(); // the start sound
     shell.window = &window;
-    TempDir dir;
+    TempDir dir("swing");
     std::vector<std::string> paths;
     for (const char* name : { "a.txt", "box.txt", "c.txt", "d.txt" })
-        paths.push_back(dir.file(name, "text"));
-    shell.late = dir.file("late.txt", "text");
+        paths.push_back(dir.write(name, "text"));
+    shell.late = dir.write("late.txt", "text");
     ASSERT_TRUE(dropOn(window, paths));
     EXPECT_TRUE(shell.drops.empty()) << "a file was handled before the drop was answered";
     EXPECT_TRUE(shell.sounds.empty());
